@@ -37,8 +37,8 @@ public:
 // A file opened for reading that others may read but not write while it is open.
 class File {
 public:
-    // Opens an existing file; nullptr when it cannot be opened (missing, no access,
-    // held open for writing by someone else on Windows).
+    // Opens an existing regular file; nullptr when it cannot be opened (missing, no access,
+    // a folder, a device or pipe, held open for writing by someone else on Windows).
     static std::unique_ptr<File> OpenRead(const std::u16string& name);
 
     ~File();
@@ -46,7 +46,7 @@ public:
     File& operator=(const File&) = delete;
 
     // Reads up to `buffer.size()` bytes at the current position; fewer only at the end of
-    // the file. Throws IoError when the read fails.
+    // the file, which is where it was when opened (Size()). Throws IoError when the read fails.
     std::size_t Read(std::span<std::uint8_t> buffer);
     void Seek(std::uint64_t position);
     std::uint64_t Position() const { return position_; }
@@ -64,8 +64,8 @@ private:
 // The file's last-write time in 100-nanosecond units; 0 when it cannot be read.
 std::uint64_t FileWriteTime(const std::u16string& name);
 
-// Whether two file names name the same cache entry: ignoring letter case on Windows
-// (user's default locale), exactly on Linux, where such names are different files.
+// Whether two file names name the same cache entry: ignoring letter case and nothing else
+// on Windows, as its file systems do; exactly on Linux, where such names are different files.
 bool SameFileName(std::u16string_view a, std::u16string_view b);
 
 // Conversions between UTF-16 and the 8-bit code page: the ANSI code page on Windows,
