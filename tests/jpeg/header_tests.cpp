@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace jpeg_fixture;
 using namespace std::string_view_literals;
 
@@ -86,10 +88,11 @@ TEST(FrameHeader, ProgressiveFramesKeepCoefficients) {
 // Huffman tables (T.81 B.2.4.2)
 
 Bytes TablePayload(std::uint8_t classAndId, const annex_k::HuffmanSpec& spec) {
-    Bytes p{classAndId};
-    p.insert(p.end(), spec.Counts.begin(), spec.Counts.end());
     const auto symbols = spec.Symbols();
-    p.insert(p.end(), symbols.begin(), symbols.end());
+    Bytes p(1 + 16 + symbols.size());
+    p[0] = classAndId;
+    std::copy(spec.Counts.begin(), spec.Counts.end(), p.begin() + 1);
+    std::copy(symbols.begin(), symbols.end(), p.begin() + 17);
     return p;
 }
 
