@@ -29,7 +29,9 @@ WDX_EXPORT void WDX_CALL ContentGetDetectString(char* ADetectString, int AMaxLen
     const auto size = static_cast<std::size_t>(AMaxLen);
     std::memset(ADetectString, 0, size);
     try {
-        const std::string text = ShortenDetectString(GlobalRoot()->GetDetectString(AMaxLen - 1), size - 1);
+        TkestWDXRoot* root = GlobalRoot();
+        if (!root) return;
+        const std::string text = ShortenDetectString(root->GetDetectString(AMaxLen - 1), size - 1);
         std::memcpy(ADetectString, text.data(), text.size());
     } catch (...) {
         std::memset(ADetectString, 0, size);

@@ -1,0 +1,3 @@
+#include "analysis/root.h"
+
+void AnalyseJpeg(TStream&, TkestInfo&) {}
