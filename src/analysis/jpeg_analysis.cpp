@@ -1,3 +1,78 @@
+// The header pass over a JPEG file: what the marker walk up to the first scan header
+// learns, turned into the record's texts and numbers.
 #include "analysis/root.h"
 
-void AnalyseJpeg(TStream&, TkestInfo&) {}
+#include "icc/icc_digest.h"
+#include "icc/icc_profile.h"
+#include "jpeg/catalogue.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr std::uint32_t HeaderPassBuffer = 65536;
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
+    return text;
+}
+
+// One character per identifier byte; bytes that are not printable ASCII as two hexadecimal
+// digits set off by single spaces: 01 02 03, RGB, 01G 03, R 01.
+std::string ComponentIdText(std::string_view ids) {
+    std::string text;
+    for (const char id : ids) {
+        const auto byte = static_cast<std::uint8_t>(id);
+        if (byte <= 32 || byte >= 128)
+            text = std::string(Trim(text)) + " " + DigestToHex({&byte, 1}) + " ";
+        else
+            text += id;
+        text = std::string(Trim(text));
+    }
+    return text;
+}
+
+// The coding process of a frame marker (T.81 Table B.1).
+const char* EncodingName(std::int32_t frameMarker) {
+    switch (frameMarker) {
+        case 0xC0: return "Baseline DCT, Huffman coding";
+        case 0xC1: return "Extended sequential DCT, Huffman coding";
+        case 0xC2: return "Progressive DCT, Huffman coding";
+        case 0xC3: return "Lossless, Huffman coding";
+        case 0xC5: return "Sequential DCT, differential Huffman coding";
+        case 0xC6: return "Progressive DCT, differential Huffman coding";
+        case 0xC7: return "Lossless, Differential Huffman coding";
+        case 0xC9: return "Extended sequential DCT, arithmetic coding";
+        case 0xCA: return "Progressive DCT, arithmetic coding";
+        case 0xCB: return "Lossless, arithmetic coding";
+        case 0xCD: return "Sequential DCT, differential arithmetic coding";
+        case 0xCE: return "Progressive DCT, differential arithmetic coding";
+        case 0xCF: return "Lossless, differential arithmetic coding";
+        default: return "";
+    }
+}
+
+}  // namespace
+
+void AnalyseJpeg(TStream& AStream, TkestInfo& AInfo) {
+    AStream.Seek(0);
+    TkestJpeg parser(HeaderPassBuffer);
+    parser.Parse(AStream, poHeadersOnly, 0);  // what was read before any failure counts
+
+    AInfo.ExifFileName = parser.ExifFileName;
+    AInfo.Segments = parser.SegmentsText();
+    AInfo.ComponentIdText = ComponentIdText(parser.ComponentIds);
+    AInfo.ColorSpace = ColorModelName(parser.ChooseColorModel());
+    if (parser.FrameSeen) AInfo.Encoding = EncodingName(parser.FrameMarker);
+    AInfo.RestartInterval = parser.RestartInterval;
+    AInfo.Quality = parser.Quality;
+    if (!parser.QuantTableData.empty()) AInfo.QTablesDigest = IccMD5OfBuffer(parser.QuantTableData, true);
+
+    if (auto profile = parser.IccStream(); profile && IsIccProfileStream(*profile)) {
+        ParseIccProfile(*profile, AInfo);
+        AInfo.IccSize = static_cast<std::int32_t>(profile->Size());
+    }
+}
