@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 
 using namespace jpeg_fixture;
 using namespace std::string_view_literals;
@@ -257,6 +258,41 @@ TEST(Hooks, RunAtTheEndOfTheDataIsReported) {
     ASSERT_EQ(ParseBytes(parser, b.Data()), prEndOfData);
     ASSERT_EQ(parser.Calls("group").size(), 1u);
     EXPECT_EQ(parser.Calls("group")[0].data.size(), b.Size() - 2);
+}
+
+// Damaged copies of a file with every kind of segment: every walk ends with one of the
+// result codes (under the sanitizers: without reading out of bounds).
+TEST(Walk, DamagedStreamsEndWithAResultCode) {
+    JpegBuilder b;
+    b.Soi().App(0, JfifPayload()).App(2, Text("ICC_PROFILE\0\1\1abc"sv)).Com("c").DqtAnnexK(80).DhtAnnexK();
+    b.Dri(3).Sof(0xC2, 24, 16, {{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}}).Sos({{1, 0, 0}, {2, 1, 1}, {3, 1, 1}}, 0, 0);
+    const Bytes original = b.Data();
+    std::mt19937 random(12345);
+    for (int round = 0; round < 3000; ++round) {
+        Bytes bytes = original;
+        const int edits = 1 + round % 8;
+        for (int e = 0; e < edits; ++e) {
+            const std::size_t at = random() % bytes.size();
+            switch (random() % 4) {
+                case 0: bytes[at] = static_cast<std::uint8_t>(random()); break;
+                case 1: bytes[at] = 0xFF; break;
+                case 2: bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at)); break;
+                default: bytes.resize(at + 1); break;
+            }
+            if (bytes.empty()) break;
+        }
+        TkestJpeg parser(round % 2 ? 0 : 64, true);
+        const int result = ParseBytes(parser, bytes, round % 3 ? poHeadersOnly : 0);
+        EXPECT_TRUE(result == prOk || result == prEndOfData || result == prUnexpected || result == prUnsupported ||
+                    result == prCorrupt)
+            << result;
+        EXPECT_LE(parser.ComponentCount, 4);
+        EXPECT_LE(parser.ScanComponentCount, 4);
+        EXPECT_LE(parser.Position, bytes.size());
+        parser.SegmentsText();
+        parser.IccStream();
+        parser.ChooseColorModel();
+    }
 }
 
 // ---------------------------------------------------------------------------------------
