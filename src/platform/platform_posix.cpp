@@ -253,12 +253,28 @@ struct Md5::State {
 Md5::Md5(std::unique_ptr<State> state) : state_(std::move(state)) {}
 Md5::~Md5() = default;
 
+namespace {
+
+// The MD5 implementation, fetched from the default provider once: an implicit fetch on
+// every initialisation costs more than hashing the small inputs here. Freed at unload.
+const EVP_MD* Md5Algorithm() {
+    struct Free {
+        void operator()(EVP_MD* md) const { EVP_MD_free(md); }
+    };
+    static const std::unique_ptr<EVP_MD, Free> md(EVP_MD_fetch(nullptr, "MD5", nullptr));
+    return md.get();
+}
+
+}  // namespace
+
 std::unique_ptr<Md5> Md5::Create() {
+    // Null where MD5 is not offered, for instance under a FIPS-only provider.
+    const EVP_MD* algorithm = Md5Algorithm();
+    if (!algorithm) return nullptr;
     auto state = std::make_unique<State>();
     state->context.reset(EVP_MD_CTX_new());
     if (!state->context) return nullptr;
-    // Fails where MD5 is not offered, for instance under a FIPS-only provider.
-    if (EVP_DigestInit_ex(state->context.get(), EVP_md5(), nullptr) != 1) return nullptr;
+    if (EVP_DigestInit_ex(state->context.get(), algorithm, nullptr) != 1) return nullptr;
     return std::unique_ptr<Md5>(new Md5(std::move(state)));
 }
 
