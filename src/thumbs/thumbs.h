@@ -1,0 +1,224 @@
+// Embedded previews of a JPEG file: the collection that the APP/COM runs of the main image
+// are handed to, the handler classes that recognise one kind of segment each, and the
+// checks that decide whether a candidate preview is listed.
+//
+// A run of consecutive APPn/COM segments goes to TkestJpegThumbs::ProcessSegments, which
+// offers each segment to the registry of handler classes (registry.h) from the last class
+// to the first. A handler either finds a preview in the bytes it examined and reports it
+// at once (Thumbs), or finds a file offset that a preview lies at (PostThumbs), which
+// ProcessPostThumbs reads from the file after the header parse.
+#pragma once
+
+#include "jpeg/bytes.h"
+#include "jpeg/parser.h"
+#include "platform/stream.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A range of the file.
+struct TkestJpegBlock {
+    std::int64_t Offset = 0;  // absolute file offset
+    std::int64_t Size = 0;
+};
+
+// Forms of a preview (TkestJpegThumb::Kind).
+inline constexpr std::uint8_t tkCompressed = 0;  // a JPEG (or PNG) stream
+inline constexpr std::uint8_t tkRgb = 4;         // raw 8-8-8 RGB pixels
+inline constexpr std::uint8_t tkPalette = 7;     // a 768-byte palette, then one index byte a pixel
+inline constexpr std::uint8_t tkYCbCr = 8;       // raw YCbCr pixels with subsampled chroma
+
+// One preview found.
+struct TkestJpegThumb {
+    std::uint8_t Kind = tkCompressed;
+    // Position of the preview's first byte in the data the reporting handler examined: in
+    // the collection's Data for a multi-segment run, in the current segment's payload
+    // otherwise. For a preview read from the file, the low 32 bits of its file offset.
+    std::int64_t Offset = 0;
+    std::int64_t Size = 0;  // bytes of the preview
+    std::int32_t Width = 0;   // 0 when unknown
+    std::int32_t Height = 0;
+    std::uint8_t ColorModel = 0;  // colour-model preset the check ran with
+    std::int32_t SubsamplingX = 0;  // raw YCbCr only
+    std::int32_t SubsamplingY = 0;
+    // Share of the preview present and decoding: the parser's PercentRead for compressed
+    // previews, the share of the required bytes present for raw ones.
+    std::int32_t Percent = 0;
+    bool Corrupted = false;  // the parse of the preview did not end with prOk
+    std::vector<TkestJpegBlock> Blocks;  // the file ranges holding the preview, in order
+    bool FromFile = false;               // added by ProcessPostThumbs
+    std::string Name;                    // "EXIF", "JFXX:Jpg", "UNK*:C", ...
+
+    // Width x Height, the sort key; 64-bit so that no product of 32-bit sizes overflows.
+    std::int64_t Area() const { return std::int64_t{Width} * Height; }
+};
+using PkestJpegThumb = TkestJpegThumb*;
+
+// A preview that a segment points to by file offset, checked after the header parse.
+struct TkestJpegPostThumb {
+    std::int64_t Offset = 0;  // absolute file offset
+    std::int32_t Size = 0;    // bytes as declared; 2 GiB or more arrive negative and are skipped
+    std::string Name;
+};
+using PkestJpegPostThumb = TkestJpegPostThumb*;
+
+class TkestJpegThumbs;
+class TkestJpegThumbHandler;
+
+// A handler class as the registry holds it: what is asked of the class without an object,
+// and how to make one. HandlerClassOf<T>() (registry.h) builds it from T's static members.
+struct TkestJpegThumbHandlerClass {
+    const char* ClassName;
+    // May this segment start a preview of this class? AData holds the payload bytes present
+    // (AAvailable of them, at most ALength); ALength is the declared payload length.
+    bool (*CanHandle)(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
+    bool IsMultiSegment;
+    std::unique_ptr<TkestJpegThumbHandler> (*Create)(TkestJpegThumbs& AOwner);
+};
+
+// What one parse of a candidate stream found.
+struct TkestStreamCheck {
+    int Result = prOk;
+    std::int32_t Percent = 0;   // PercentRead; 0 = nothing decoded
+    std::uint64_t Consumed = 0; // the parser's Position after the parse
+    std::int32_t Width = 0;     // from the frame header, 0 without one
+    std::int32_t Height = 0;
+};
+
+// Base of every handler. A handler object lives for one run of its class (one segment for a
+// single-segment class). Class-level members, asked without an object, are static: each
+// concrete class declares
+//     static constexpr const char* ClassName = "...";
+//     static bool CanHandle(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
+// and inherits IsMultiSegment from TkestJpegThumbHandler (false) or
+// TkestJpegThumbMultiHandler (true).
+class TkestJpegThumbHandler {
+public:
+    explicit TkestJpegThumbHandler(TkestJpegThumbs& AOwner) : Owner(AOwner) {}
+    virtual ~TkestJpegThumbHandler() = default;
+    TkestJpegThumbHandler(const TkestJpegThumbHandler&) = delete;
+    TkestJpegThumbHandler& operator=(const TkestJpegThumbHandler&) = delete;
+
+    static constexpr bool IsMultiSegment() { return false; }
+
+    // The label of this handler's previews.
+    virtual std::string GetName() const;
+    // Does this segment continue the active run? By default the active class's CanHandle.
+    virtual bool CanContinue(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
+    // AOffset is the file offset of the segment's 0xFF byte; AData the payload bytes present.
+    // By default scans the payload for JPEG streams.
+    virtual void ProcessSegment(std::uint64_t AOffset, std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
+    // The run ended. By default scans the collected bytes for JPEG streams.
+    virtual void Finish();
+
+    // --- Reporting ---
+    // Adds a record labelled GetName(), or GetName() + ":" + ASuffix; a compressed preview's
+    // offset enters FoundOffsets. The reference is valid until the next record is added.
+    TkestJpegThumb& ReportThumb(std::uint8_t AKind, std::int64_t AOffset, std::int64_t ASize, std::int32_t AWidth,
+                                std::int32_t AHeight, std::int32_t APercent, bool ACorrupted,
+                                std::string_view ASuffix);
+    // Whether no compressed preview was reported at AOffset by this handler object.
+    bool IsNewOffset(std::int64_t AOffset) const;
+    // The collection's parser (no read buffer) and borrowing stream, made on first use.
+    TkestBaseJpegParser& SharedParser();
+    TTempMemoryStream& SharedStream();
+
+    // --- Checks ---
+    // Parses AStream from its start with the shared parser.
+    TkestStreamCheck CheckStream(TStream& AStream, std::uint16_t AOptions, std::uint8_t AColorModel);
+    // A candidate JPEG stream: AData from its first byte to the end of the data examined,
+    // checked in place (poStopWhenComplete) and reported when anything of it decodes.
+    // Returns the bytes the parser consumed when it reported, else 0.
+    std::uint64_t AddJpegThumb(ByteView AData, std::int64_t AOffset, std::uint8_t AColorModel,
+                               std::string_view ASuffix);
+    // Every JPEG stream in AData (positions are offsets in AData), suffix "C".
+    void ScanForJpeg(ByteView AData);
+    // Every PNG stream in AData, measured by its IHDR chunk, suffix "PNG".
+    void ScanForPng(ByteView AData);
+    // Raw previews, measured by the bytes present (AAvailable) against the bytes their size
+    // requires; the pixels themselves are not read.
+    void AddRgbThumb(std::int64_t AOffset, std::uint64_t AAvailable, std::int32_t AWidth, std::int32_t AHeight,
+                     std::string_view ASuffix);
+    void AddPaletteThumb(std::int64_t AOffset, std::uint64_t AAvailable, std::int32_t AWidth, std::int32_t AHeight,
+                         std::string_view ASuffix);
+    void AddYCbCrThumb(std::int64_t AOffset, std::uint64_t AAvailable, std::int32_t AWidth, std::int32_t AHeight,
+                       std::int32_t AHSampling, std::int32_t AVSampling, std::string_view ASuffix);
+    // A preview at an absolute file offset, checked from the file after the parse.
+    void AddPostThumb(std::int64_t AOffset, std::int32_t ASize);
+
+    TkestJpegThumbs& Owner;
+    std::vector<std::int64_t> FoundOffsets;  // offsets of the compressed previews reported
+
+private:
+    void AddRawThumb(std::uint8_t AKind, std::int64_t AOffset, std::uint64_t AAvailable, std::uint64_t ANeed,
+                     std::int32_t AWidth, std::int32_t AHeight, std::string_view ASuffix);
+};
+
+// Base of the handlers whose previews span consecutive segments: they collect payload
+// bytes with AppendSegmentData and look at them in Finish.
+class TkestJpegThumbMultiHandler : public TkestJpegThumbHandler {
+public:
+    using TkestJpegThumbHandler::TkestJpegThumbHandler;
+    static constexpr bool IsMultiSegment() { return true; }
+};
+
+// The catch-all: takes every segment no other class claims and scans it for JPEG streams.
+class TkestJpegThumbBaseHandler final : public TkestJpegThumbHandler {
+public:
+    using TkestJpegThumbHandler::TkestJpegThumbHandler;
+    static constexpr const char* ClassName = "TkestJpegThumbBaseHandler";
+    static bool CanHandle(std::uint8_t, ByteView, std::uint32_t) { return true; }
+};
+
+// The previews of one parse.
+class TkestJpegThumbs {
+public:
+    // AHandlers: the classes to dispatch over, from the last to the first; the registry by
+    // default.
+    TkestJpegThumbs();
+    explicit TkestJpegThumbs(std::span<const TkestJpegThumbHandlerClass> AHandlers);
+    ~TkestJpegThumbs();
+    TkestJpegThumbs(const TkestJpegThumbs&) = delete;
+    TkestJpegThumbs& operator=(const TkestJpegThumbs&) = delete;
+
+    // A run of APPn/COM segments as they stood in the file (0xFF, marker, length field, the
+    // payload bytes present), AOffset being the file offset of its first 0xFF.
+    void ProcessSegments(std::uint64_t AOffset, std::span<const std::uint8_t> AData);
+    // Finishes and frees the active handler; forgets the collected bytes.
+    void EndRun();
+    // Collects payload bytes of the current segment for a multi-segment handler;
+    // AOffsetInSegment is their position in the segment's payload.
+    void AppendSegmentData(std::uint64_t AOffsetInSegment, ByteView AData);
+    // Appends a record and maps [AOffset, AOffset + ASize) onto the file through Blocks.
+    TkestJpegThumb& AddThumb(std::uint8_t AKind, std::int64_t AOffset, std::int64_t ASize, std::int32_t AWidth,
+                             std::int32_t AHeight, std::int32_t APercent, bool ACorrupted, std::string AName);
+    void AddPostThumb(std::int64_t AOffset, std::int32_t ASize, std::string AName);
+    // Reads each post thumb from AStream (the analysed file), as far as its check needs,
+    // and lists those that decode.
+    void ProcessPostThumbs(TStream& AStream);
+    // Largest area first; records of equal area keep their order.
+    void SortThumbs();
+
+    std::size_t DataLength() const { return Data.size(); }
+    TkestBaseJpegParser& SharedParser();
+    TTempMemoryStream& SharedStream();
+
+    const TkestJpegThumbHandlerClass* HandlerClass = nullptr;  // class of the active handler
+    std::unique_ptr<TkestJpegThumbHandler> Handler;
+    std::uint64_t SegmentOffset = 0;     // file offset of the current segment's payload
+    std::uint64_t SegmentAvailable = 0;  // its payload bytes present
+    std::vector<std::uint8_t> Data;      // bytes the active multi-segment handler collected
+    std::vector<TkestJpegBlock> Blocks;  // where each piece of Data came from
+    std::unique_ptr<TkestBaseJpegParser> Parser;  // shared by the checks, no read buffer
+    std::unique_ptr<TTempMemoryStream> Stream;    // shared by the checks
+    std::vector<TkestJpegThumb> Thumbs;
+    std::vector<TkestJpegPostThumb> PostThumbs;
+    bool Debug = false;  // set by handlers on content they note but cannot show
+
+private:
+    std::span<const TkestJpegThumbHandlerClass> Handlers;
+};
