@@ -2,9 +2,10 @@
 // learns, turned into the record's texts and numbers.
 #include "analysis/root.h"
 
+#include "analysis/jpeg_with_thumbs.h"
+
 #include "icc/icc_digest.h"
 #include "icc/icc_profile.h"
-#include "jpeg/catalogue.h"
 
 #include <cstdint>
 #include <string>
@@ -57,10 +58,31 @@ const char* EncodingName(std::int32_t frameMarker) {
 
 }  // namespace
 
+// Each preview as Name:WxH and its state, joined by ", ". A labelled record ends in a space
+// before its state, so the text reads "EXIF:160x120 , UNK*:C:80x60 (50%)".
+std::string ThumbnailsText(const TkestJpegThumbs& AThumbs) {
+    std::string text;
+    for (const TkestJpegThumb& thumb : AThumbs.Thumbs) {
+        if (!text.empty()) text += ", ";
+        const std::string size = std::to_string(thumb.Width) + "x" + std::to_string(thumb.Height);
+        if (thumb.Name.empty())
+            text += size;
+        else
+            text += thumb.Name + ":" + size + " ";
+        if (thumb.Corrupted)
+            text += "(Corrupted " + std::to_string(thumb.Percent) + "%)";
+        else if (thumb.Percent < 100)
+            text += "(" + std::to_string(thumb.Percent) + "%)";
+    }
+    return text;
+}
+
 void AnalyseJpeg(TStream& AStream, TkestInfo& AInfo) {
     AStream.Seek(0);
-    TkestJpeg parser(HeaderPassBuffer);
+    TkestJpegWithThumbs parser(HeaderPassBuffer);
     parser.Parse(AStream, poHeadersOnly, 0);  // what was read before any failure counts
+    // The previews that APP segments point to elsewhere in the file.
+    if (parser.ThumbCollection) parser.ThumbCollection->ProcessPostThumbs(AStream);
 
     AInfo.ExifFileName = parser.ExifFileName;
     AInfo.Segments = parser.SegmentsText();
@@ -70,6 +92,12 @@ void AnalyseJpeg(TStream& AStream, TkestInfo& AInfo) {
     AInfo.RestartInterval = parser.RestartInterval;
     AInfo.Quality = parser.Quality;
     if (!parser.QuantTableData.empty()) AInfo.QTablesDigest = IccMD5OfBuffer(parser.QuantTableData, true);
+
+    if (parser.ThumbCollection) {
+        parser.ThumbCollection->SortThumbs();
+        AInfo.Thumbnails = ThumbnailsText(*parser.ThumbCollection);
+        AInfo.Debug = parser.ThumbCollection->Debug;
+    }
 
     if (auto profile = parser.IccStream(); profile && IsIccProfileStream(*profile)) {
         ParseIccProfile(*profile, AInfo);
