@@ -1,4 +1,5 @@
 #include "options.h"
+#include "where.h"
 
 #include <charconv>
 #include <optional>
@@ -47,6 +48,27 @@ bool ParseVersion(std::string_view text, Options& options) {
     return true;
 }
 
+std::optional<Format> ParseFormat(std::string_view text) {
+    if (text == "text") return Format::Text;
+    if (text == "json") return Format::Json;
+    if (text == "table") return Format::Table;
+    if (text == "csv") return Format::Csv;
+    if (text == "jsonl") return Format::JsonLines;
+    return std::nullopt;
+}
+
+bool ParseJobs(std::string_view text, Options& options) {
+    const auto jobs = ParseUnsigned<unsigned>(text);
+    if (!jobs || *jobs < 1 || *jobs > static_cast<unsigned>(kMaxJobs)) return false;
+    options.jobs = static_cast<int>(*jobs);
+    return true;
+}
+
+std::string JobsError(std::string_view text) {
+    return "--jobs needs a number of threads from 1 to " + std::to_string(kMaxJobs) + ", not '" + std::string(text) +
+           "'";
+}
+
 }  // namespace
 
 ParsedOptions ParseOptions(std::span<const std::string> args) {
@@ -59,6 +81,24 @@ ParsedOptions ParseOptions(std::span<const std::string> args) {
         const std::string& arg = args[i];
         if (!only_positional && arg == "-h") {
             parsed.help = true;
+            continue;
+        }
+        if (!only_positional && arg == "-r") {
+            options.recursive = true;
+            continue;
+        }
+        // -j N and -jN, the short form of --jobs.
+        if (!only_positional && arg.starts_with("-j") && !arg.starts_with("--")) {
+            std::optional<std::string> text;
+            if (arg.size() > 2) {
+                text = arg.substr(2);
+            } else if (i + 1 < args.size()) {
+                text = args[++i];
+            } else {
+                parsed.error = "option -j needs a value";
+                continue;
+            }
+            if (!ParseJobs(*text, options)) parsed.error = JobsError(*text);
             continue;
         }
         if (only_positional || !arg.starts_with("--")) {
@@ -89,7 +129,29 @@ ParsedOptions ParseOptions(std::span<const std::string> args) {
             parsed.help = true;
         } else if (name == "--json") {
             no_value();
-            options.json = true;
+            options.format = Format::Json;
+        } else if (name == "--format") {
+            if (const auto text = value()) {
+                const auto format = ParseFormat(*text);
+                if (!format) {
+                    parsed.error = "--format needs text, json, table, csv or jsonl, not '" + *text + "'";
+                } else {
+                    options.format = *format;
+                }
+            }
+        } else if (name == "--recursive") {
+            no_value();
+            options.recursive = true;
+        } else if (name == "--jobs") {
+            if (const auto text = value(); text && !ParseJobs(*text, options)) parsed.error = JobsError(*text);
+        } else if (name == "--where") {
+            if (const auto text = value()) options.where.push_back(*text);
+        } else if (name == "--progress") {
+            no_value();
+            options.progress = Progress::On;
+        } else if (name == "--no-progress") {
+            no_value();
+            options.progress = Progress::Off;
         } else if (name == "--ansi") {
             no_value();
             options.ansi = true;
@@ -139,8 +201,13 @@ ParsedOptions ParseOptions(std::span<const std::string> args) {
         }
     }
     if (parsed.help || !parsed.error.empty()) return parsed;
+    for (const std::string& condition : options.where) {
+        if (!ParseCondition(condition, parsed.error)) return parsed;
+    }
     if (options.show_chunks && !options.fulltext) {
         parsed.error = "--show-chunks needs --fulltext";
+    } else if (options.show_chunks && options.format != Format::Text && options.format != Format::Json) {
+        parsed.error = "--show-chunks needs the text or json format";
     } else if (positional.empty()) {
         parsed.error = "no plugin given";
     } else {
@@ -152,16 +219,47 @@ ParsedOptions ParseOptions(std::span<const std::string> args) {
 
 std::string HelpText() {
     return R"(Usage: wdxprobe [OPTIONS] PLUGIN [FILE...]
+       wdxprobe -r [OPTIONS] PLUGIN FOLDER|FILE...
 
 Loads the WDX content plugin PLUGIN through its exports, as a file manager does, and prints
 its detect string and field list, then for every FILE whether the detect string accepts it
-and the value of each field.
+and the value of each field. With -r it asks about every file in the FOLDERs given.
 
 Options:
-  --fields LIST       only these fields: names or indices, separated by commas
+  -r, --recursive     walk every FOLDER given, folder by folder with names in byte order;
+                      the files found are asked about only when the plugin's detect string
+                      accepts them (files named on the command line are always asked).
+                      Links to files are followed, links to folders are not.
+  -j, --jobs N        ask the plugin on N threads at once (default: one per processor core);
+                      the output keeps the order of the files
+  --format FORMAT     text (default): the plugin's description, then each file's values
+                      json: the same as one JSON document (also --json)
+                      table: one line per file, the values in columns, the file name last
+                      csv: one row per file (RFC 4180), a header row, an "error" column
+                      jsonl: one JSON object per file and line (JSON Lines)
+  --fields LIST       only these fields: names or indices, separated by commas (table, csv
+                      and jsonl leave out full-text fields unless --fulltext is given)
+  --where CONDITION   print only the files whose field meets the condition; with several
+                      --where options a file must meet all of them. CONDITION is
+                      FIELD OPERATOR VALUE, FIELD a name or index as in --fields:
+                        FIELD=TEXT   the value is TEXT        FIELD!=TEXT  it is not
+                        FIELD~TEXT   it contains TEXT         FIELD!~TEXT  it does not
+                        FIELD~/RE/   it matches the regular expression RE (ECMAScript);
+                                     /RE/i ignores letter case; !~/RE/ for no match
+                        FIELD<N  FIELD>N  FIELD<=N  FIELD>=N
+                                     the value is a number (or a text that is one)
+                                     below, above... the number N
+                      Numbers compare as their decimal text, Booleans as true and false.
+                      An empty VALUE stands for the empty value: the plugin's "no value"
+                      (-3) or an empty text, so FIELD= finds the files without a value and
+                      FIELD!= those with one. Answers that are no value at all (file error,
+                      no such field, delayed) meet only != and !~. Spaces around the
+                      operator are ignored. Files that could not be probed are always shown.
+  --progress          show the progress bar on stderr even when it is not a terminal
+  --no-progress       never show it (by default it is shown when stderr is a terminal)
   --fulltext[=CHUNK]  fetch full-text fields whole, in chunks of CHUNK bytes (default 2049);
-                      without it they are not asked for
-  --show-chunks       with --fulltext: show every chunk as delivered, too
+                      without it they are not asked for. One full text is fetched at a time.
+  --show-chunks       with --fulltext: show every chunk as delivered, too (text, json)
   --delay             ask with flag 1 (delay if slow): slow fields answer with a placeholder
   --ansi              ask through ContentGetValue with an 8-bit file name
                       (default: ContentGetValueW with a UTF-16 file name)
@@ -170,11 +268,14 @@ Options:
   --v1                the same as --interface 1.50 (Double Commander's): UTF-16 fields
                       are then delivered as 8-bit text
   --no-params         do not call ContentSetDefaultParams
-  --json              print one JSON document instead of text
   --help, -h          show this help
 
-Output is UTF-8. Exit status: 0 when every FILE was probed, 1 when a FILE was missing,
-2 for wrong usage, 3 when PLUGIN cannot be loaded or is no WDX plugin.
+Files that cannot be probed (missing, unreadable, broken links, files that vanish while they
+are probed, folders that cannot be listed) are reported on stderr and, in the json, table,
+csv and jsonl formats, as a row with an error; the run goes on.
+
+Output is UTF-8. Exit status: 0 when every file was probed, 1 when a file or folder could not
+be probed, 2 for wrong usage, 3 when PLUGIN cannot be loaded or is no WDX plugin.
 )";
 }
 

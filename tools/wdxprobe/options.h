@@ -10,12 +10,23 @@ namespace wdxprobe {
 
 inline constexpr int kDefaultMaxLen = 2049;  // Double Commander's value buffer
 inline constexpr int kMaxBuffer = 16 * 1024 * 1024;
+inline constexpr int kMaxJobs = 256;
+
+// text and json describe the plugin, then each file; table, csv and jsonl are one row per file.
+enum class Format { Text, Json, Table, Csv, JsonLines };
+
+// The progress bar on stderr: only when stderr is a terminal (Auto), always, or never.
+enum class Progress { Auto, On, Off };
 
 struct Options {
     std::string plugin;
     std::vector<std::string> files;
     std::vector<std::string> fields;  // --fields: names or indices, empty for all
-    bool json = false;
+    std::vector<std::string> where;   // --where conditions, all of which a file must meet
+    Format format = Format::Text;
+    bool recursive = false;           // -r: walk the folders given
+    int jobs = 0;                     // --jobs: threads asking the plugin; 0 for one per core
+    Progress progress = Progress::Auto;
     bool ansi = false;               // ContentGetValue with an 8-bit file name
     bool delay = false;              // flag CONTENT_DELAYIFSLOW
     bool fulltext = false;

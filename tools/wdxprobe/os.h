@@ -1,5 +1,6 @@
 // The operating-system services of the probe, one implementation per OS (os_posix.cpp,
-// os_windows.cpp, chosen by CMake): loading a shared library and the 8-bit text of plugins.
+// os_windows.cpp, chosen by CMake): loading a shared library, the 8-bit text of plugins,
+// file names as UTF-8 and whether stderr is a terminal.
 #pragma once
 
 #include <filesystem>
@@ -37,5 +38,15 @@ private:
 // well-formed UTF-8, and UTF-8 to that 8-bit text.
 std::string PluginTextToUtf8(std::string_view text);
 std::string Utf8ToPluginText(std::string_view utf8);
+
+// A path from UTF-8 text and back. A name that is not well-formed (bytes that are no UTF-8 on
+// Linux, unpaired surrogates on Windows) comes back with U+FFFD in place of the bad parts.
+std::filesystem::path PathFromUtf8(const std::string& utf8);
+std::string PathToUtf8(const std::filesystem::path& path);
+// A path as 8-bit plugin text, for ContentGetValue: on Linux its bytes as they are.
+std::string PathToPluginText(const std::filesystem::path& path);
+
+// Whether the process's standard error stream is a terminal.
+bool StderrIsTerminal();
 
 }  // namespace wdxprobe

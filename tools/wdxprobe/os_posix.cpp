@@ -1,8 +1,9 @@
-// Linux: dlopen, and 8-bit plugin text that is already UTF-8.
+// Linux: dlopen, 8-bit plugin text and file names that are already UTF-8, isatty.
 #include "os.h"
 #include "text.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 namespace wdxprobe {
 
@@ -38,5 +39,13 @@ AnyProc Library::Symbol(const char* name) const {
 std::string PluginTextToUtf8(std::string_view text) { return SanitizeUtf8(text); }
 
 std::string Utf8ToPluginText(std::string_view utf8) { return std::string(utf8); }
+
+std::filesystem::path PathFromUtf8(const std::string& utf8) { return std::filesystem::path(utf8); }
+
+std::string PathToUtf8(const std::filesystem::path& path) { return SanitizeUtf8(path.native()); }
+
+std::string PathToPluginText(const std::filesystem::path& path) { return path.native(); }
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace wdxprobe

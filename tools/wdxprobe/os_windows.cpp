@@ -1,8 +1,13 @@
-// Windows: LoadLibraryW / GetProcAddress, and 8-bit plugin text in the ANSI code page.
+// Windows: LoadLibraryW / GetProcAddress, 8-bit plugin text in the ANSI code page, UTF-16
+// file names, _isatty.
 #include "os.h"
 #include "text.h"
 
 #include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
 
 #include <string>
 
@@ -73,6 +78,16 @@ std::string PluginTextToUtf8(std::string_view text) {
     MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
     return Utf16ToUtf8(ToU16(wide));
 }
+
+std::filesystem::path PathFromUtf8(const std::string& utf8) {
+    return std::filesystem::path(ToWide(Utf8ToUtf16(utf8)));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path) { return Utf16ToUtf8(ToU16(path.native())); }
+
+std::string PathToPluginText(const std::filesystem::path& path) { return Utf8ToPluginText(PathToUtf8(path)); }
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 std::string Utf8ToPluginText(std::string_view utf8) {
     const std::wstring wide = ToWide(Utf8ToUtf16(utf8));

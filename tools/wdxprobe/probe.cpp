@@ -1,25 +1,29 @@
 #include "probe.h"
-#include "output.h"
 #include "text.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <fstream>
-#include <ostream>
+#include <system_error>
 
 namespace wdxprobe {
 
-std::filesystem::path PathFromUtf8(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+int ResolveField(const std::vector<FieldInfo>& fields, const std::string& item) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].name == item) return static_cast<int>(i);
+    }
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (AsciiUpper(fields[i].name) == AsciiUpper(item)) return static_cast<int>(i);
+    }
+    int index = -1;
+    const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), index);
+    if (ec == std::errc{} && end == item.data() + item.size() && index >= 0 &&
+        static_cast<std::size_t>(index) < fields.size()) {
+        return index;
+    }
+    return -1;
 }
-
-namespace {
-
-std::string PathToUtf8(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-}  // namespace
 
 std::vector<int> SelectFields(const std::vector<FieldInfo>& fields, const std::vector<std::string>& request,
                               std::string& error) {
@@ -29,19 +33,7 @@ std::vector<int> SelectFields(const std::vector<FieldInfo>& fields, const std::v
         return selected;
     }
     for (const std::string& item : request) {
-        int found = -1;
-        for (std::size_t i = 0; i < fields.size() && found < 0; ++i) {
-            if (fields[i].name == item) found = static_cast<int>(i);
-        }
-        for (std::size_t i = 0; i < fields.size() && found < 0; ++i) {
-            if (AsciiUpper(fields[i].name) == AsciiUpper(item)) found = static_cast<int>(i);
-        }
-        int index = -1;
-        const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), index);
-        if (found < 0 && ec == std::errc{} && end == item.data() + item.size() && index >= 0 &&
-            static_cast<std::size_t>(index) < fields.size()) {
-            found = index;
-        }
+        const int found = ResolveField(fields, item);
         if (found < 0) {
             error = "the plugin has no field '" + item + "' (run without --fields to see its fields)";
             return {};
@@ -101,14 +93,44 @@ std::unique_ptr<Probe> Probe::Open(const Options& options, std::string& error, i
         status = kExitUsage;
         return nullptr;
     }
+    // A column of "not fetched" in every row helps nobody: the row formats leave full-text
+    // fields out unless they are fetched or asked for by name.
+    const bool rows = options.format != Format::Text && options.format != Format::Json;
+    if (rows && options.fields.empty() && !options.fulltext) {
+        std::erase_if(report.selected, [&](int i) { return report.fields[static_cast<std::size_t>(i)].type == ft_fulltext; });
+    }
+
+    probe->fetch_ = report.selected;
+    for (const std::string& text : options.where) {
+        auto condition = ParseCondition(text, error);
+        if (!condition) {
+            status = kExitUsage;
+            return nullptr;
+        }
+        condition->position = ResolveField(report.fields, condition->field);
+        if (condition->position < 0) {
+            error = "--where: the plugin has no field '" + condition->field + "' (run without --fields to see its fields)";
+            status = kExitUsage;
+            return nullptr;
+        }
+        const FieldInfo& field = report.fields[static_cast<std::size_t>(condition->position)];
+        if (field.type == ft_fulltext && !options.fulltext) {
+            error = "--where: the full-text field '" + field.name + "' is fetched only with --fulltext";
+            status = kExitUsage;
+            return nullptr;
+        }
+        if (std::find(probe->fetch_.begin(), probe->fetch_.end(), condition->position) == probe->fetch_.end()) {
+            probe->fetch_.push_back(condition->position);
+        }
+        probe->conditions_.push_back(std::move(*condition));
+    }
     status = kExitOk;
     return probe;
 }
 
-Detection Probe::Detect(const std::filesystem::path& path, const std::string& name, std::uint64_t size) const {
+Detection Probe::Detect(std::istream& stream, const std::string& name, std::uint64_t size) const {
     if (!report_.detect_string || report_.detect_string->empty()) return Detection::NoDetectString;
     if (!detect_.Valid()) return Detection::CannotEvaluate;
-    std::ifstream stream(path, std::ios::binary);
     FileFacts facts;
     facts.name = name;
     facts.size = size;
@@ -121,14 +143,34 @@ Detection Probe::Detect(const std::filesystem::path& path, const std::string& na
     return detect_.Matches(facts) ? Detection::Accepted : Detection::Rejected;
 }
 
-FileReport Probe::ProbeFile(const std::string& name) const {
+Value Probe::FetchValue(const PluginFileName& name, const FieldInfo& field) const {
+    Value value;
+    if (field.type == ft_fulltext) {
+        if (!options_.fulltext) {
+            value.kind = ValueKind::NotFetched;
+            value.code = ft_fulltext;
+            return value;
+        }
+        // A plugin may keep the rest of a full text between calls (hosts fetch one at a time).
+        const std::lock_guard lock(fulltext_lock_);
+        return plugin_->FullText(name, report_.wide, field.index, options_.chunk);
+    }
+    return DecodeValue(plugin_->GetValue(name, report_.wide, field.index, 0, options_.maxlen, report_.flags));
+}
+
+FileReport Probe::Ask(const Target& target, bool& rejected) const {
     FileReport file;
-    file.name = name;
-    const std::filesystem::path path = PathFromUtf8(name);
+    file.name = target.name;
+    rejected = false;
+    const std::filesystem::path& path = target.path;
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (!std::filesystem::exists(status)) {
-        file.error = "no such file";
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
+            file.error = "broken link to " + PathToUtf8(std::filesystem::read_symlink(path, ec));
+        } else {
+            file.error = "no such file";
+        }
         return file;
     }
     if (std::filesystem::is_directory(status)) {
@@ -140,62 +182,57 @@ FileReport Probe::ProbeFile(const std::string& name) const {
         file.error = "cannot read its size: " + SanitizeUtf8(ec.message());
         return file;
     }
-    file.detection = Detect(path, name, file.size);
+    {
+        errno = 0;
+        std::ifstream stream(path, std::ios::binary);
+        if (!stream) {
+            const int reason = errno;
+            file.error = "cannot open it: " + (reason != 0 ? SanitizeUtf8(std::generic_category().message(reason))
+                                                           : std::string("not readable"));
+            return file;
+        }
+        file.detection = Detect(stream, target.name, file.size);
+    }
+    if (file.detection == Detection::Rejected && !target.named) {
+        rejected = true;
+        return file;
+    }
 
     // Hosts hand plugins full paths.
-    const std::string full = PathToUtf8(std::filesystem::absolute(path, ec));
-    PluginFileName plugin_name{Utf8ToUtf16(full), Utf8ToPluginText(full)};
-    for (const int index : report_.selected) {
-        const FieldInfo& field = report_.fields[static_cast<std::size_t>(index)];
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    const PluginFileName plugin_name{Utf8ToUtf16(PathToUtf8(full)), PathToPluginText(full)};
+    for (const int index : fetch_) {
         FieldValue value;
         value.field = index;
-        if (field.type == ft_fulltext) {
-            if (options_.fulltext) {
-                value.value = plugin_->FullText(plugin_name, report_.wide, field.index, options_.chunk);
-            } else {
-                value.value.kind = ValueKind::NotFetched;
-                value.value.code = ft_fulltext;
-            }
-        } else {
-            value.value = DecodeValue(
-                plugin_->GetValue(plugin_name, report_.wide, field.index, 0, options_.maxlen, report_.flags));
-        }
+        value.value = FetchValue(plugin_name, report_.fields[static_cast<std::size_t>(index)]);
         file.values.push_back(std::move(value));
+    }
+    // A file deleted under the plugin's feet leaves answers about nothing.
+    if (!std::filesystem::exists(path, ec)) {
+        file.values.clear();
+        file.error = "vanished while it was probed";
     }
     return file;
 }
 
-int Run(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    const ParsedOptions parsed = ParseOptions(args);
-    if (parsed.help) {
-        out << HelpText();
-        return kExitOk;
+Outcome Probe::Examine(const Target& target) const {
+    Outcome outcome;
+    if (!target.error.empty()) {
+        outcome.file.name = target.name;
+        outcome.file.error = target.error;
+        return outcome;
     }
-    if (!parsed.error.empty()) {
-        err << "wdxprobe: " << parsed.error << "\nTry 'wdxprobe --help'.\n";
-        return kExitUsage;
-    }
-    std::string error;
-    int status = kExitOk;
-    const auto probe = Probe::Open(parsed.options, error, status);
-    if (!probe) {
-        err << "wdxprobe: " << error << "\n";
-        return status;
-    }
-    const auto writer = parsed.options.json ? MakeJsonWriter(out) : MakeTextWriter(out);
-    writer->Begin(probe->Report());
-    for (const std::string& name : parsed.options.files) {
-        const FileReport file = probe->ProbeFile(name);
-        if (!file.error.empty()) {
-            out.flush();  // keeps the message in its place on a terminal
-            err << "wdxprobe: " << name << ": " << file.error << "\n";
-            status = kExitFileMissing;
-        }
-        writer->File(file);
-    }
-    writer->End();
-    out.flush();
-    return status;
+    bool rejected = false;
+    outcome.file = Ask(target, rejected);
+    if (!outcome.file.error.empty()) return outcome;
+    outcome.shown = !rejected && MeetsAll(conditions_, outcome.file);
+    // The fields only the conditions needed come after the selected ones.
+    if (outcome.file.values.size() > report_.selected.size()) outcome.file.values.resize(report_.selected.size());
+    return outcome;
+}
+
+FileReport Probe::ProbeFile(const std::string& name) const {
+    return Examine(Target{PathFromUtf8(name), name, true, {}}).file;
 }
 
 }  // namespace wdxprobe

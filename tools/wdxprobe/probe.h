@@ -6,9 +6,12 @@
 #include "options.h"
 #include "plugin.h"
 #include "report.h"
+#include "walk.h"
+#include "where.h"
 
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 
@@ -16,9 +19,17 @@ namespace wdxprobe {
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFileMissing = 1;
+inline constexpr int kExitFileMissing = 1;  // a file or folder could not be probed
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitPlugin = 3;
+
+// One file's report and whether it is printed: a file found by the walk that the detect
+// string rejects is not, nor a file whose values do not meet the --where conditions. Files
+// that could not be probed always are.
+struct Outcome {
+    FileReport file;
+    bool shown = true;
+};
 
 class Probe {
 public:
@@ -29,29 +40,43 @@ public:
     const PluginReport& Report() const { return report_; }
 
     // Everything about one file: its size, the detect string's verdict and the selected
-    // values. A file that does not exist is reported in FileReport::error.
+    // values. A file that does not exist, cannot be read or vanishes while it is probed is
+    // reported in FileReport::error.
     FileReport ProbeFile(const std::string& name) const;
+
+    // The same for a target of the walk, and whether it is printed. Safe to call from several
+    // threads at once: the plugin's value entries are called concurrently, except full-text
+    // fetches, which run one at a time as in a host's text search.
+    Outcome Examine(const Target& target) const;
 
     Probe(const Options& options, std::unique_ptr<WdxPlugin> plugin);  // made by Open
 
 private:
-    Detection Detect(const std::filesystem::path& path, const std::string& name, std::uint64_t size) const;
+    // The detect string's verdict on `stream`, the open file.
+    Detection Detect(std::istream& stream, const std::string& name, std::uint64_t size) const;
+    // The values of the fields in `fetch_` (FileReport::error is empty on return).
+    FileReport Ask(const Target& target, bool& rejected) const;
+    Value FetchValue(const PluginFileName& name, const FieldInfo& field) const;
 
     Options options_;
     std::unique_ptr<WdxPlugin> plugin_;
     PluginReport report_;
     DetectExpression detect_;
+    std::vector<Condition> conditions_;
+    std::vector<int> fetch_;  // the selected fields, then those only the conditions need
+    mutable std::mutex fulltext_lock_;
 };
 
-// Resolves --fields items (exact name, then name ignoring letter case, then index) to
-// positions in `fields`; an empty request selects all. On failure `error` names the item.
+// The position of the --fields item `item` in `fields` (exact name, then name ignoring letter
+// case, then index), or -1.
+int ResolveField(const std::vector<FieldInfo>& fields, const std::string& item);
+
+// Resolves --fields items to positions in `fields`; an empty request selects all. On failure
+// `error` names the item.
 std::vector<int> SelectFields(const std::vector<FieldInfo>& fields, const std::vector<std::string>& request,
                               std::string& error);
 
 // The whole program: arguments after the program name, UTF-8.
 int Run(std::span<const std::string> args, std::ostream& out, std::ostream& err);
-
-// A path from UTF-8 text, on every OS.
-std::filesystem::path PathFromUtf8(const std::string& utf8);
 
 }  // namespace wdxprobe
