@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Checks a built plugin's dynamic tables: exactly the five WDX entry points are exported,
 # and only system libraries are imported: for the Windows DLLs that means the C++ runtime
 # is linked in.
