@@ -1,8 +1,9 @@
 // A WDX content plugin with canned fields of every type, for running wdxprobe end to end:
 // numbers, Booleans, 8-bit and UTF-16 text, the three result codes, a slow field that
 // answers with a placeholder when the host allows a delay, and a full-text field delivered
-// in chunks at the byte offsets the host passes. Built with FAKE_MINIMAL it exports only the
-// three entry points a host cannot do without.
+// in chunks at the byte offsets the host passes. Files named "vanishing..." are deleted by the
+// first request for them. Built with FAKE_MINIMAL it exports only the three entry points a
+// host cannot do without.
 #include "frame/wdx.h"
 
 #include <algorithm>
@@ -91,6 +92,12 @@ int PutNumber(T number, int type, void* value) {
 // `name` is the file name as received, `path` the same file for the file system.
 int GetValue(std::u16string_view name, const std::filesystem::path& path, int field, int unit, void* value,
              int maxlen, int flags, bool wide) {
+    // A file whose name starts with "vanishing" is deleted by the first request for it, as if
+    // another program removed it while the host was asking.
+    if (path.filename().u16string().starts_with(u"vanishing")) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
     switch (field) {
         case kCount: return PutNumber<std::int32_t>(-7, ft_numeric_32, value);
         case kBig: return PutNumber<std::int64_t>(unit == 1 ? 4882812 : 5000000000, ft_numeric_64, value);
