@@ -47,6 +47,34 @@ TEST(Options, WrongUsage) {
     EXPECT_TRUE(Parse({"p", "--help"}).help);
 }
 
+TEST(Options, Collections) {
+    const ParsedOptions parsed = Parse({"-r", "-j", "3", "--format", "csv", "--where", "Integrity!=OK", "--where=Quality<50",
+                                        "--no-progress", "p", "photos"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_TRUE(parsed.options.recursive);
+    EXPECT_EQ(parsed.options.jobs, 3);
+    EXPECT_EQ(parsed.options.format, Format::Csv);
+    EXPECT_EQ(parsed.options.where, (std::vector<std::string>{"Integrity!=OK", "Quality<50"}));
+    EXPECT_EQ(parsed.options.progress, Progress::Off);
+    EXPECT_EQ(parsed.options.files, std::vector<std::string>{"photos"});
+    EXPECT_EQ(Parse({"-j8", "p"}).options.jobs, 8);
+    EXPECT_EQ(Parse({"--jobs=2", "--recursive", "--progress", "p"}).options.jobs, 2);
+    EXPECT_EQ(Parse({"p"}).options.jobs, 0);  // one per core
+    EXPECT_EQ(Parse({"--json", "p"}).options.format, Format::Json);
+    EXPECT_EQ(Parse({"--format", "jsonl", "p"}).options.format, Format::JsonLines);
+    EXPECT_EQ(Parse({"--", "-r"}).options.plugin, "-r");
+}
+
+TEST(Options, WrongCollectionUsage) {
+    EXPECT_NE(Parse({"--jobs", "0", "p"}).error, "");
+    EXPECT_NE(Parse({"-j", "257", "p"}).error, "");
+    EXPECT_NE(Parse({"-jx", "p"}).error, "");
+    EXPECT_NE(Parse({"p", "-j"}).error, "");
+    EXPECT_NE(Parse({"--format", "xml", "p"}).error, "");
+    EXPECT_NE(Parse({"--where", "Quality", "p"}).error, "");
+    EXPECT_NE(Parse({"--fulltext", "--show-chunks", "--format", "csv", "p"}).error, "");
+}
+
 TEST(Options, FieldsByNameThenIndex) {
     const std::vector<FieldInfo> fields = {{0, "Exif", 8, {}}, {1, "2", 1, {}}, {2, "Width", 1, {}}};
     std::string error;
