@@ -268,13 +268,19 @@ TEST(MakerNote, OlympusPreviewReferenceInEitherByteOrder) {
 }
 
 // The entropy-coded data of a 640 x 480 frame sampled 2x1, 1x1, 1x1 with the Annex K
-// Huffman tables, all blocks zero: what the maker-note header templates expect.
+// Huffman tables, what the maker-note header templates expect: blocks of zeros but for a
+// first DC value of 1000, whose category-10 code makes the first byte 0xFE, so that the
+// data cannot be read as part of a maker note's leading text.
 Bytes ScanData640x480() {
     jpeg_fixture::JpegBuilder b;
     b.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 640, 480, {{1, 2, 1, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}});
     b.Sos({{1, 0, 0}, {2, 1, 1}, {3, 1, 1}});
     const std::size_t start = b.Size();
-    b.SequentialScanData([](std::size_t, std::size_t) { return jpeg_fixture::Block{}; });
+    b.SequentialScanData([](std::size_t component, std::size_t block) {
+        jpeg_fixture::Block zeros{};
+        if (component == 0 && block == 0) zeros[0] = 1000;
+        return zeros;
+    });
     return Bytes(b.Data().begin() + static_cast<std::ptrdiff_t>(start), b.Data().end());
 }
 
