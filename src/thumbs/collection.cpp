@@ -122,8 +122,11 @@ void TkestJpegThumbs::ProcessSegments(std::uint64_t AOffset, std::span<const std
         }
         EndRun();
     } catch (...) {
+        // The active handler is freed without Finish: what it collected is not looked at.
         Handler.reset();
         HandlerClass = nullptr;
+        Data.clear();
+        Blocks.clear();
         throw;
     }
 }
