@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using jpeg_fixture::Concat;
 using jpeg_fixture::Text;
 using namespace tiff_fixture;
@@ -423,6 +425,59 @@ TEST(Mpf, SegmentAcceptedOnlyWithSignatureAndTiffHeader) {
     EXPECT_FALSE(TkestJpegThumbMPFHandler::CanHandle(0xE1, ByteView(good), 100));
     const Bytes twelve(good.begin(), good.begin() + 12);
     EXPECT_FALSE(TkestJpegThumbMPFHandler::CanHandle(0xE2, ByteView(twelve), 12));
+}
+
+// ---------------------------------------------------------------------------------------
+// Hostile segments
+
+TEST(HostileSegments, MutatedSegmentsAreReadWithinTheirBytes) {
+    // Sane segments of every handler, then copies with bytes changed (often to large 32-bit
+    // values) and cut short. Each copy is the last segment of its run, in a buffer of its
+    // exact size, so that a read past the bytes present is a read past the buffer, which
+    // the sanitizer build reports.
+    const Bytes thumb = jpeg_fixture::BaselineImage(24, 16);
+    std::vector<Bytes> seeds;
+    {
+        std::vector<Entry> ifd1 = Uncompressed(4, 4, 6, 400, 300);
+        ifd1.push_back(Long(kJpegOffset, 500));
+        TiffBuilder t = ExifChain(false, ifd1);
+        t.ShortValues(300, {8, 8, 8});
+        t.Put(400, Bytes(24, 1));
+        t.Put(500, thumb);
+        seeds.push_back(ExifPayload(t));
+    }
+    seeds.push_back(WithMakerNote(true, Olympus(false, 1, 0x100, 0x200)));
+    seeds.push_back(WithMakerNote(false, EntryRelative("KYOCERA            \0", Bytes(64, 0x55))));
+    seeds.push_back(Mpf(false, {Images(3), MpEntries(48)},
+                        {{0x80000000u, 10, 0, 2, 3}, {0, 20, 0x100, 0, 0}, {0, 30, 0x200, 0, 0}}));
+    seeds.push_back(Jfxx(0x10, thumb));
+    seeds.push_back(Jfxx(0x11, Concat({{4, 4}, Bytes(800, 2)})));
+    seeds.push_back(Jfif(2, 2, Concat({Bytes(12, 3), thumb})));
+    const std::uint8_t markers[] = {0xE1, 0xE1, 0xE1, 0xE2, 0xE0, 0xE0, 0xE0};
+
+    std::mt19937 random(20240611);
+    for (int round = 0; round < 3000; ++round) {
+        const std::size_t which = static_cast<std::size_t>(round) % seeds.size();
+        Bytes payload = seeds[which];
+        const int changes = 1 + static_cast<int>(random() % 6);
+        for (int i = 0; i < changes; ++i) {
+            const std::size_t at = random() % payload.size();
+            const std::uint8_t value = (random() % 2) ? 0xFF : static_cast<std::uint8_t>(random());
+            payload[at] = value;
+            if (random() % 3 == 0 && at + 1 < payload.size()) payload[at + 1] = 0xFF;
+        }
+        jpeg_fixture::JpegBuilder b;
+        b.Segment(markers[which], payload);
+        Bytes run = b.Data();
+        if (random() % 2) run.resize(4 + random() % payload.size());  // cut short
+        run.shrink_to_fit();
+        TkestJpegThumbs thumbs;
+        thumbs.ProcessSegments(kRunOffset, run);
+        for (const TkestJpegThumb& t : thumbs.Thumbs) {
+            EXPECT_GE(t.Offset, 0) << round;
+            EXPECT_LE(t.Offset + t.Size, static_cast<std::int64_t>(payload.size())) << round;
+        }
+    }
 }
 
 }  // namespace
