@@ -1,5 +1,12 @@
 // The registry of handler classes. Dispatch asks them from the last to the first, so the
 // most specific formats stand late and the catch-all (index 0) first.
+//
+// A class takes part by standing in the table of registry.cpp at its index, as
+// HandlerClassOf<T>(). T derives from TkestJpegThumbHandler (one segment) or
+// TkestJpegThumbMultiHandler (a run of segments collected with AppendSegmentData) and
+// declares `static constexpr const char* ClassName` and
+// `static bool CanHandle(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength)`;
+// IsMultiSegment comes from its base.
 #pragma once
 
 #include "thumbs/thumbs.h"
