@@ -231,8 +231,4 @@ Outcome Probe::Examine(const Target& target) const {
     return outcome;
 }
 
-FileReport Probe::ProbeFile(const std::string& name) const {
-    return Examine(Target{PathFromUtf8(name), name, true, {}}).file;
-}
-
 }  // namespace wdxprobe

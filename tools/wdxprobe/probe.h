@@ -1,5 +1,6 @@
-// The probe's work, apart from its output: open the plugin and describe it, then probe one
-// file after another. Run ties both to the command line and a report writer.
+// The probe's work, apart from its output: open the plugin and describe it, then examine one
+// file after another, from as many threads as asked. Run (run.cpp) ties this to the command
+// line, the walk, a pool of threads and a report writer.
 #pragma once
 
 #include "detect.h"
@@ -39,12 +40,9 @@ public:
 
     const PluginReport& Report() const { return report_; }
 
-    // Everything about one file: its size, the detect string's verdict and the selected
-    // values. A file that does not exist, cannot be read or vanishes while it is probed is
-    // reported in FileReport::error.
-    FileReport ProbeFile(const std::string& name) const;
-
-    // The same for a target of the walk, and whether it is printed. Safe to call from several
+    // Everything about one target: its size, the detect string's verdict and the selected
+    // values, and whether it is printed. A file that does not exist, cannot be read or
+    // vanishes while it is probed is reported in FileReport::error. Safe to call from several
     // threads at once: the plugin's value entries are called concurrently, except full-text
     // fetches, which run one at a time as in a host's text search.
     Outcome Examine(const Target& target) const;
