@@ -249,6 +249,14 @@ def case_table():
     check(actual == wanted, "table: output differs\n--- expected\n" + "\n".join(wanted) + "\n--- actual\n" +
           "\n".join(actual))
 
+    # Named on the command line without -r: a folder named like a file is an error row, a
+    # file the detect string rejects is asked about all the same.
+    base, _ = make_fake_tree("named")
+    rc, out, err = probe(base, ["--format", "csv", "--fields", "Size", "./fake.wdx", "tree/folder.fake", "tree/b/d.txt"])
+    wanted = 'file,Size,error\r\ntree/folder.fake,,"is a folder, not a file"\r\ntree/b/d.txt,14,\r\n'
+    check(rc == 1 and out.decode("utf-8") == wanted, f"named: status {rc}, output {out!r}, expected {wanted!r}")
+    check("wdxprobe: tree/folder.fake: is a folder, not a file" in err, f"named: stderr {err!r}")
+
 
 FORMAT_FIELDS = "Name,Size,Label,Yes,Nothing,Broken"
 
