@@ -10,12 +10,16 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <stop_token>
+#include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace wdxprobe {
 namespace {
@@ -128,10 +132,11 @@ public:
 
     void SetTotal(std::uint64_t total) { total_.store(total); }
 
-    // Redraws when the last drawing is old enough, or always with `now`.
+    // Redraws when the last drawing is old enough (taken away by Clear or not), or always
+    // with `now`.
     void Update(std::uint64_t done, bool now = false) {
         const auto time = Clock::now();
-        if (!now && drawn_ && time - last_ < std::chrono::milliseconds(100)) return;
+        if (!now && time - last_ < std::chrono::milliseconds(100)) return;
         last_ = time;
         std::string line = Line(done, time);
         const std::size_t width = DisplayWidth(line);
