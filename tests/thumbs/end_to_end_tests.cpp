@@ -54,15 +54,19 @@ std::vector<std::vector<std::string>> ReadTsv(const std::filesystem::path& path)
     return rows;
 }
 
-// The "Thumbnails" field of a file as the host would read it (field 8, 8-bit text).
-std::string Thumbnails(const std::filesystem::path& file) {
+TOrvaneRoot& Root() {
     static const auto root = [] {
         auto r = std::make_unique<TOrvaneRoot>();
         r->CreateDefaultFields();
         return r;
     }();
+    return *root;
+}
+
+// The "Thumbnails" field of a file as the host would read it (field 8, 8-bit text).
+std::string Thumbnails(const std::filesystem::path& file) {
     std::array<char, 4096> buffer{};
-    const int type = root->GetFieldValue(WideName(file), 8, 0, buffer.data(), static_cast<int>(buffer.size()), 0, false);
+    const int type = Root().GetFieldValue(WideName(file), 8, 0, buffer.data(), static_cast<int>(buffer.size()), 0, false);
     if (type == ft_fieldempty) return "";
     EXPECT_EQ(type, ft_string) << file;
     return buffer.data();
@@ -98,6 +102,9 @@ TEST(BuiltFiles, JfifAndJfxxThumbnails) {
     const auto file = dir / "jfif.jpg";
     WriteFile(file, ImageWith({{0xE0, jfif}, {0xE0, jfxx}}));
     EXPECT_EQ(Thumbnails(file), "JFXX:Jpg:80x60 , JFIF:3x2 ");
+    // Nothing a handler noted without showing it: "Debug" has no value (it is never false).
+    std::int32_t debug = 7;
+    EXPECT_EQ(Root().GetFieldValue(WideName(file), 28, 0, &debug, sizeof debug, 0, false), ft_fieldempty);
 }
 
 // An image whose MPF segment lists a dependent preview stored after its EOI, at an offset
