@@ -18,7 +18,6 @@ constexpr std::uint8_t kDht = 0xC4;
 constexpr std::uint8_t kDri = 0xDD;
 constexpr std::uint8_t kCom = 0xFE;
 
-constexpr std::uint64_t kReadLimit = 16777216;     // poReadLimit: 16 MiB
 constexpr std::size_t kSegmentCapacity = 65535;     // the largest payload a length field allows
 constexpr std::size_t kGroupFirstCapacity = 655370;
 constexpr std::size_t kQuantFirstCapacity = 512;
@@ -31,6 +30,9 @@ constexpr bool IsFrameMarker(std::uint8_t m) {
 }
 // Huffman-coded DCT processes, whose scans the decoder reads.
 constexpr bool IsHuffmanDct(std::int32_t m) { return m == 0xC0 || m == 0xC1 || m == 0xC2; }
+// Arithmetic-coded processes (SOF9-SOF11, SOF13-SOF15), whose conditioning tables DAC gives.
+constexpr bool IsArithmetic(std::int32_t m) { return m >= 0xC9 && m <= 0xCF && m != 0xCC; }
+constexpr std::uint8_t kDac = 0xCC;
 
 std::bitset<256> StartSet() {
     std::bitset<256> set;
@@ -139,9 +141,11 @@ void TkestBaseJpegParser::Reset() {
     AdobeTransform = 0;
     ExifFileName.clear();
     RestartDamage = false;
+    NextRestartMarker = 0xD0;
+    McusSinceRestart = 0;
+    McuCounter = 0;
+    for (auto& map : CoefficientMaps) map.reset();
 }
-
-void TkestBaseJpegParser::PrepareCoefficientMaps() {}
 
 void TkestBaseJpegParser::DoSegment(std::uint8_t, std::uint16_t, std::span<const std::uint8_t>) {}
 void TkestBaseJpegParser::DoAppSegment(std::uint8_t, std::uint16_t, std::span<const std::uint8_t>) {}
@@ -152,7 +156,7 @@ bool TkestBaseJpegParser::WantsCoefficients() { return FrameMarker == 0xC2; }
 // Reading bytes
 
 std::size_t TkestBaseJpegParser::StreamRead(std::span<std::uint8_t> ABytes) {
-    if ((Options & poReadLimit) && Position > kReadLimit) return 0;
+    if ((Options & poReadLimit) && Position > kReadLimitBytes) return 0;
     return Stream->Read(ABytes);
 }
 
@@ -349,6 +353,9 @@ int TkestBaseJpegParser::ParseMarkers(std::uint16_t AOptions, std::uint8_t AColo
                 r = ParseQuantTables();
             } else if (marker == kDri) {
                 r = ParseRestartInterval();
+            } else if (marker == kDac) {
+                // T.81 B.2.4.3: conditioning tables of arithmetic coding, whose scans are not
+                // decoded; nothing to interpret.
             } else {
                 return prUnexpected;
             }
@@ -358,6 +365,9 @@ int TkestBaseJpegParser::ParseMarkers(std::uint16_t AOptions, std::uint8_t AColo
                 // One frame per stream: a second frame header is refused.
                 for (std::size_t m = 0xC0; m <= 0xCF; ++m)
                     if (IsFrameMarker(static_cast<std::uint8_t>(m))) AllowedMarkers.reset(m);
+                // Encoders write DAC after an arithmetic frame header (libjpeg between SOF9
+                // and SOS); anywhere else it stays refused.
+                if (IsArithmetic(FrameMarker)) AllowedMarkers.set(kDac);
                 continue;
             }
             if (marker != kSos) continue;
@@ -382,18 +392,6 @@ int TkestBaseJpegParser::ParseMarkers(std::uint16_t AOptions, std::uint8_t AColo
         AllowedMarkers.set(kEoi);
         AllowedMarkers.set(kSos);
     }
-}
-
-// ---------------------------------------------------------------------------------------
-// Entropy-coded data: the decoder plugs in here.
-
-int TkestBaseJpegParser::ReadScanData() {
-    // Not decoded yet: the scan is reported as unsupported rather than read.
-    return prUnsupported;
-}
-
-void TkestBaseJpegParser::ClearRestartState() {
-    for (auto& c : ScanComponents) c.DcPredictor = 0;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -7,12 +7,14 @@
 // A parser object belongs to one thread; only constant tables are shared.
 #pragma once
 
+#include "jpeg/coefficients.h"
 #include "platform/stream.h"
 
 #include <array>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,6 +26,9 @@ inline constexpr std::uint16_t poNoSoi = 0x0004;             // the stream need 
 inline constexpr std::uint16_t poStopWhenComplete = 0x0008;  // stop once every component was scanned
 inline constexpr std::uint16_t poReadLimit = 0x0020;         // read nothing once Position passes 16 MiB
 inline constexpr std::uint16_t poNoRestartSearch = 0x0100;   // no search ahead for RSTn after an interval
+
+// With poReadLimit, stream reads are refused once Position is above this (16 MiB).
+inline constexpr std::uint64_t kReadLimitBytes = 16777216;
 
 // Result codes of Parse and ParseMarkers.
 inline constexpr int prOk = 0;           // EOI without restart damage, or an early stop asked for
@@ -59,8 +64,10 @@ struct TkestFrameComponent {
     std::int32_t VSampling = 0;      // 1, 2, 4 or 8
     std::int32_t HSampling = 0;      // 1, 2, 4 or 8
     std::uint8_t QuantTable = 0;     // selector as read; above 3 names no table
-    std::int32_t UnitsExpected = 0;  // MCU units due from the scans of this component
-    std::int32_t UnitsDecoded = 0;   // MCU units decoded
+    // 64-bit: a progressive frame adds its grid once per scan, and a frame whose height comes
+    // from DNL grows with the data, so neither is bounded by 32 bits.
+    std::int64_t UnitsExpected = 0;  // MCU units due from the scans of this component
+    std::int64_t UnitsDecoded = 0;   // MCU units decoded
     bool Scanned = false;            // named in some scan header
 };
 
@@ -72,13 +79,29 @@ struct TkestQuantTable {
     bool Estimated = false;
 };
 
-// A Huffman table (T.81 B.2.4.2). The decoder adds its own members after these.
+// A Huffman table (T.81 B.2.4.2) and its decoding tables (T.81 C, F.2.2.3), which the
+// decoder builds at the first scan that needs the table.
 struct TkestHuffmanTable {
     std::array<std::int32_t, 16> Counts{};    // codes of each length 1-16
     std::array<std::int32_t, 256> Symbols{};  // symbol bytes in segment order
     std::int32_t MinLength = 0;               // shortest length with a code; 17 when none
     bool Defined = false;
     bool LookupBuilt = false;
+    // The codes would not fit their lengths (more codes of some length L than the L-bit
+    // codes the shorter lengths left free): the table cannot be decoded.
+    bool Oversubscribed = false;
+
+    // Indexed by code length 1-16: the first and last code of that length (LastCode -1 when
+    // there is none) and the index in Symbols of the first one.
+    std::array<std::int32_t, 17> FirstCode{};
+    std::array<std::int32_t, 17> LastCode{};
+    std::array<std::int32_t, 17> FirstIndex{};
+    // By the next 8 bits: length << 8 | symbol of the code of up to 8 bits they begin
+    // with, or 0 when the code is longer.
+    std::array<std::uint16_t, 256> Lookup{};
+    // By the next 12 bits, for AC tables: the bits of a whole coefficient (code and
+    // magnitude) when they fit in 12, with its run and size; 0 otherwise. See decoder.cpp.
+    std::array<std::uint16_t, 4096> FastAc{};
 };
 
 // A component of the scan header (T.81 B.2.3) with its place in the MCU.
@@ -97,7 +120,11 @@ struct TkestScanComponent {
     std::int32_t DcPredictor = 0;
 };
 
+class TkestScanDecoder;
+
 class TkestBaseJpegParser {
+    friend class TkestScanDecoder;
+
 public:
     // ABufferSize 0: no read-ahead buffer, every request is one Read from the stream.
     // AHasGroupHandler: the subclass overrides DoAppGroup and wants the runs of APP/COM
@@ -124,6 +151,11 @@ public:
     // Bytes of DQT payloads collected in this parse.
     std::size_t QuantTableDataLength() const { return QuantTableData.size(); }
 
+    // The share of the image's data units that decoded, in percent: the mean over the frame
+    // components of decoded / expected units, rounded half to even; 99 instead of 100 when
+    // some unit is missing, 1 instead of 0 when some unit decoded. 0 without a frame.
+    int PercentRead() const;
+
     // --- The walk ---
     std::uint16_t Options = 0;
     TStream* Stream = nullptr;           // not owned
@@ -137,7 +169,7 @@ public:
     std::uint64_t GroupPosition = 0;     // offset of the run's first marker byte
     std::bitset<256> AllowedMarkers;
     std::int32_t ScanCount = 0;          // scans whose decoding began
-    bool RestartDamage = false;
+    bool RestartDamage = false;          // a restart interval was damaged or skipped
 
     // --- Frame header ---
     bool FrameSeen = false;
@@ -170,6 +202,13 @@ public:
     std::int32_t McuHeight = 0;
     std::int32_t McusPerRow = 0;
     std::int32_t McuRows = 0;
+
+    // --- Decoding of the current scan (T.81 F.2, G.2) ---
+    std::int32_t NextRestartMarker = 0xD0;  // the RSTn expected next
+    std::int32_t McusSinceRestart = 0;      // MCUs decoded since the last restart
+    std::int64_t McuCounter = 0;            // MCUs of the scan passed, decoded or skipped
+    // Per frame component, progressive frames only (KeepCoefficients).
+    std::array<std::unique_ptr<TkestMCUs>, 4> CoefficientMaps;
 
     // --- Facts from APP segments ---
     bool HasJfif = false;
@@ -209,10 +248,14 @@ protected:
     void AppendQuantTableData();
     void EstimateQuality();
 
-    // Decodes the entropy-coded data of the current scan; a pr* code.
+    // Decodes the entropy-coded data of the current scan; a pr* code (decoder.cpp).
     int ReadScanData();
-    // Restarts the decoder state at a restart boundary (T.81 F.2.1.3.1, E.2.4).
+    // Restarts the decoder state at a restart boundary (T.81 F.2.1.3.1, E.2.4): the DC
+    // predictors and the MCUs counted since the last restart. The bit window is the scan
+    // decoder's and is emptied by it.
     void ClearRestartState();
+    // The bytes the coefficient maps may still take beside `AExcept`'s own.
+    std::uint64_t MapBudget(const TkestMCUs* AExcept) const;
 
     // Reading through the read-ahead buffer. Position grows by the bytes handed out.
     bool ReadByte(std::uint8_t& AByte);

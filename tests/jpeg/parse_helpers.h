@@ -67,6 +67,20 @@ private:
     TStream& inner_;
 };
 
+// A stream that hides where its bytes are: no Memory(), so a parser without read buffer
+// reads it one Read at a time, as it reads a file.
+class PlainStream : public TStream {
+public:
+    explicit PlainStream(TStream& inner) : inner_(inner) {}
+    std::size_t Read(std::span<std::uint8_t> buffer) override { return inner_.Read(buffer); }
+    void Seek(std::uint64_t position) override { inner_.Seek(position); }
+    std::uint64_t Position() const override { return inner_.Position(); }
+    std::uint64_t Size() const override { return inner_.Size(); }
+
+private:
+    TStream& inner_;
+};
+
 // Parses `bytes` with the given options; the parser keeps its findings.
 template <typename Parser>
 int ParseBytes(Parser& parser, const Bytes& bytes, std::uint16_t options = poHeadersOnly, std::uint8_t colorModel = 0) {

@@ -78,6 +78,23 @@ Block PatternBlock(std::size_t component, std::size_t block) {
     return b;
 }
 
+annex_k::HuffmanSpec ProgressiveAcSpec() {
+    static constexpr std::uint8_t kCommon[16] = {0x01, 0x02, 0x00, 0x11, 0x03, 0x10, 0x20, 0x21,
+                                                 0xF0, 0x12, 0x04, 0x31, 0x05, 0x22, 0x13, 0x30};
+    annex_k::HuffmanSpec spec{};
+    spec.Counts[4] = 16;
+    spec.Counts[8] = 160;
+    std::size_t n = 0;
+    for (std::uint8_t symbol : kCommon) spec.SymbolStore[n++] = symbol;
+    for (int run = 0; run < 16; ++run)
+        for (int size = 0; size <= 10; ++size) {
+            const auto symbol = static_cast<std::uint8_t>(run << 4 | size);
+            if (std::find(std::begin(kCommon), std::end(kCommon), symbol) == std::end(kCommon))
+                spec.SymbolStore[n++] = symbol;
+        }
+    return spec;
+}
+
 JpegBuilder& JpegBuilder::Marker(std::uint8_t code) {
     bytes_.push_back(0xFF);
     bytes_.push_back(code);
@@ -154,6 +171,10 @@ JpegBuilder& JpegBuilder::Dri(std::uint16_t interval) {
 JpegBuilder& JpegBuilder::Sos(const std::vector<ScanComponent>& components, std::uint8_t ss, std::uint8_t se,
                               std::uint8_t ah, std::uint8_t al) {
     scan_ = components;
+    ss_ = ss;
+    se_ = se;
+    ah_ = ah;
+    al_ = al;
     Bytes p{static_cast<std::uint8_t>(components.size())};
     for (const ScanComponent& c : components) {
         p.push_back(c.id);
@@ -224,23 +245,34 @@ void JpegBuilder::ForEachBlock(const std::function<void(std::size_t, std::size_t
     }
 }
 
-JpegBuilder& JpegBuilder::SequentialScanData(const BlockSource& source, std::uint16_t lines) {
+namespace {
+
+// T.81 F.1.2.1: a value as a size category (after `run` zeros) and its extra bits.
+void PutValue(BitWriter& out, const HuffmanEncoder& table, int run, int value) {
+    const unsigned magnitude = static_cast<unsigned>(std::abs(value));
+    int size = 0;
+    while ((magnitude >> size) != 0) ++size;
+    table.Put(out, static_cast<std::uint8_t>(run << 4 | size));
+    const int bits = value >= 0 ? value : value + (1 << size) - 1;
+    out.Put(static_cast<std::uint32_t>(bits), size);
+}
+
+}  // namespace
+
+JpegBuilder& JpegBuilder::SequentialScanData(const BlockSource& source, std::uint16_t lines,
+                                             const DamageSource& damage) {
     BitWriter out(bytes_);
     std::vector<int> predictor(scan_.size(), 0);
     auto codeBlock = [&](std::size_t i, std::size_t n) {
         const HuffmanEncoder& dc = dc_[scan_[i].td & 3];
         const HuffmanEncoder& ac = ac_[scan_[i].ta & 3];
         if (dc.Empty() || ac.Empty()) throw std::logic_error("scan names a table the builder did not define");
+        if (damage && damage(i, n)) {
+            out.Put(0xFFFF, 16);
+            return;
+        }
         const Block block = source(i, n);
-        // T.81 F.1.2.1: the DC difference as a size category and its extra bits.
-        auto putValue = [&](const HuffmanEncoder& table, int run, int value) {
-            const unsigned magnitude = static_cast<unsigned>(std::abs(value));
-            int size = 0;
-            while ((magnitude >> size) != 0) ++size;
-            table.Put(out, static_cast<std::uint8_t>(run << 4 | size));
-            const int bits = value >= 0 ? value : value + (1 << size) - 1;
-            out.Put(static_cast<std::uint32_t>(bits), size);
-        };
+        auto putValue = [&](const HuffmanEncoder& table, int run, int value) { PutValue(out, table, run, value); };
         putValue(dc, 0, block[0] - predictor[i]);
         predictor[i] = block[0];
         // T.81 F.1.2.2: runs of zeros, ZRL for sixteen, EOB after the last non-zero.
@@ -264,6 +296,147 @@ JpegBuilder& JpegBuilder::SequentialScanData(const BlockSource& source, std::uin
     ForEachBlock(codeBlock, restart, lines);
     out.Flush();
     return *this;
+}
+
+JpegBuilder& JpegBuilder::ProgressiveScanData(const BlockSource& source, std::uint16_t lines) {
+    BitWriter out(bytes_);
+    const bool dc = ss_ == 0;
+    const int al = al_;
+    std::vector<int> predictor(scan_.size(), 0);
+    // AC scans: the end-of-band run not yet coded and, for refinements, the correction bits
+    // of its blocks, which follow the run's code (T.81 G.1.2.3; jcphuff.c emit_eobrun).
+    int eobRun = 0;
+    std::vector<int> pending;
+    auto acTable = [&]() -> const HuffmanEncoder& {
+        const HuffmanEncoder& t = ac_[scan_[0].ta & 3];
+        if (t.Empty()) throw std::logic_error("scan names a table the builder did not define");
+        return t;
+    };
+    auto flushRun = [&] {
+        if (eobRun == 0) return;
+        int bits = 0;
+        while ((eobRun >> (bits + 1)) != 0) ++bits;
+        acTable().Put(out, static_cast<std::uint8_t>(bits << 4));
+        out.Put(static_cast<std::uint32_t>(eobRun), bits);
+        for (int bit : pending) out.Put(static_cast<std::uint32_t>(bit), 1);
+        eobRun = 0;
+        pending.clear();
+    };
+    auto codeBlock = [&](std::size_t i, std::size_t n) {
+        const Block block = source(i, n);
+        if (dc && ah_ == 0) {
+            const HuffmanEncoder& table = dc_[scan_[i].td & 3];
+            if (table.Empty()) throw std::logic_error("scan names a table the builder did not define");
+            const int value = (block[0] >> al);
+            PutValue(out, table, 0, value - predictor[i]);
+            predictor[i] = value;
+        } else if (dc) {
+            out.Put(static_cast<std::uint32_t>((block[0] >> al) & 1), 1);
+        } else if (ah_ == 0) {
+            // T.81 G.1.2.2: magnitudes shifted down by Al; zeros counted into runs; a block
+            // with nothing left in the band joins the end-of-band run.
+            const HuffmanEncoder& table = acTable();
+            int run = 0;
+            for (int k = ss_; k <= se_; ++k) {
+                const int magnitude = std::abs(block[static_cast<std::size_t>(k)]) >> al;
+                if (magnitude == 0) {
+                    ++run;
+                    continue;
+                }
+                flushRun();
+                for (; run > 15; run -= 16) table.Put(out, 0xF0);
+                PutValue(out, table, run, block[static_cast<std::size_t>(k)] < 0 ? -magnitude : magnitude);
+                run = 0;
+            }
+            if (run > 0 && ++eobRun == 0x7FFF) flushRun();
+        } else {
+            // T.81 G.1.2.3: coefficients that become non-zero (magnitude 1 after the shift)
+            // are coded with their runs; those already non-zero get one correction bit, sent
+            // after the next code.
+            const HuffmanEncoder& table = acTable();
+            int magnitudes[64] = {};
+            int lastNew = 0;
+            for (int k = ss_; k <= se_; ++k) {
+                magnitudes[k] = std::abs(block[static_cast<std::size_t>(k)]) >> al;
+                if (magnitudes[k] == 1) lastNew = k;
+            }
+            int run = 0;
+            std::vector<int> corrections;
+            for (int k = ss_; k <= se_; ++k) {
+                if (magnitudes[k] == 0) {
+                    ++run;
+                    continue;
+                }
+                while (run > 15 && k <= lastNew) {
+                    flushRun();
+                    table.Put(out, 0xF0);
+                    run -= 16;
+                    for (int bit : corrections) out.Put(static_cast<std::uint32_t>(bit), 1);
+                    corrections.clear();
+                }
+                if (magnitudes[k] > 1) {
+                    corrections.push_back(magnitudes[k] & 1);
+                    continue;
+                }
+                flushRun();
+                table.Put(out, static_cast<std::uint8_t>(run << 4 | 1));
+                out.Put(block[static_cast<std::size_t>(k)] < 0 ? 0u : 1u, 1);
+                for (int bit : corrections) out.Put(static_cast<std::uint32_t>(bit), 1);
+                corrections.clear();
+                run = 0;
+            }
+            if (run > 0 || !corrections.empty()) {
+                ++eobRun;
+                pending.insert(pending.end(), corrections.begin(), corrections.end());
+                if (eobRun == 0x7FFF || pending.size() > 937) flushRun();
+            }
+        }
+    };
+    auto restart = [&](int number) {
+        flushRun();
+        out.Flush();
+        Marker(static_cast<std::uint8_t>(0xD0 + number));
+        std::fill(predictor.begin(), predictor.end(), 0);
+    };
+    ForEachBlock(codeBlock, restart, lines);
+    flushRun();
+    out.Flush();
+    return *this;
+}
+
+std::vector<ProgressiveScan> ProgressiveScript(int components) {
+    if (components == 3)
+        return {
+            {{{1, 0, 0}, {2, 1, 0}, {3, 1, 0}}, 0, 0, 0, 1},
+            {{{1, 0, 0}}, 1, 5, 0, 2},
+            {{{3, 0, 1}}, 1, 63, 0, 1},
+            {{{2, 0, 1}}, 1, 63, 0, 1},
+            {{{1, 0, 0}}, 6, 63, 0, 2},
+            {{{1, 0, 0}}, 1, 63, 2, 1},
+            {{{1, 0, 0}, {2, 1, 0}, {3, 1, 0}}, 0, 0, 1, 0},
+            {{{3, 0, 1}}, 1, 63, 1, 0},
+            {{{2, 0, 1}}, 1, 63, 1, 0},
+            {{{1, 0, 0}}, 1, 63, 1, 0},
+        };
+    return {
+        {{{1, 0, 0}}, 0, 0, 0, 1},  {{{1, 0, 0}}, 1, 5, 0, 2},  {{{1, 0, 0}}, 6, 63, 0, 2},
+        {{{1, 0, 0}}, 1, 63, 2, 1}, {{{1, 0, 0}}, 0, 0, 1, 0}, {{{1, 0, 0}}, 1, 63, 1, 0},
+    };
+}
+
+Bytes ProgressiveImage(std::uint16_t width, std::uint16_t height, int components, std::uint16_t restart) {
+    JpegBuilder b;
+    b.Soi().App(0, JfifPayload()).DqtAnnexK(75);
+    b.Dht(0, 0, annex_k::kDcLuminance).Dht(0, 1, annex_k::kDcChrominance).Dht(1, 0, ProgressiveAcSpec());
+    b.Dht(1, 1, ProgressiveAcSpec());
+    if (components == 1)
+        b.Sof(0xC2, width, height, {{1, 1, 1, 0}});
+    else
+        b.Sof(0xC2, width, height, {{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}});
+    if (restart > 0) b.Dri(restart);
+    for (const ProgressiveScan& scan : ProgressiveScript(components))
+        b.Sos(scan.components, scan.ss, scan.se, scan.ah, scan.al).ProgressiveScanData();
+    return b.Eoi().Data();
 }
 
 Bytes BaselineImage(std::uint16_t width, std::uint16_t height, int components, int quality) {

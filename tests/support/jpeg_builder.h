@@ -8,8 +8,10 @@
 //
 // The Huffman tables used for coding are those the builder's Dht calls defined (by class and
 // identifier); the coding runs MCU by MCU over the last frame and scan header (T.81 A.2),
-// with a restart marker after every interval when Dri set one. Progressive scans can be
-// added on top of ForEachBlock, BitWriter and HuffmanEncoder.
+// with a restart marker after every interval when Dri set one. ProgressiveScanData codes
+// the four kinds of progressive scan as libjpeg's jcphuff.c does (T.81 G.1.2): DC first
+// passes and refinements, AC first passes with end-of-band runs across blocks, AC
+// refinements with their correction bits; ProgressiveImage puts a whole file together.
 #pragma once
 
 #include "jpeg/annex_k.h"
@@ -90,6 +92,15 @@ using BlockSource = std::function<Block(std::size_t component, std::size_t block
 // than 15 zeros (ZRL) in some blocks.
 Block PatternBlock(std::size_t component, std::size_t block);
 
+// Whether the block `block` of scan component `component` is to be replaced by bits that no
+// table decodes (sixteen 1 bits: T.81 C forbids an all-ones code).
+using DamageSource = std::function<bool(std::size_t component, std::size_t block)>;
+
+// An AC table for progressive scans: every run/size symbol with sizes 0-10, so also the
+// end-of-band runs EOB1-EOB14 that Table K.5 lacks. Sixteen common symbols have 5-bit
+// codes, the other 160 9-bit ones.
+annex_k::HuffmanSpec ProgressiveAcSpec();
+
 class JpegBuilder {
 public:
     JpegBuilder& Soi() { return Marker(0xD8); }
@@ -119,7 +130,11 @@ public:
     JpegBuilder& Dnl(std::uint16_t lines);
     // Huffman-coded data of a sequential scan over the last frame and scan header. `lines`
     // replaces the frame's height (for a frame with 0 lines and a DNL).
-    JpegBuilder& SequentialScanData(const BlockSource& source = PatternBlock, std::uint16_t lines = 0);
+    JpegBuilder& SequentialScanData(const BlockSource& source = PatternBlock, std::uint16_t lines = 0,
+                                    const DamageSource& damage = nullptr);
+    // Huffman-coded data of a progressive scan over the last frame and scan header, of the
+    // kind its Ss, Se, Ah and Al give: the point transform by Al, the bits Ah asks for.
+    JpegBuilder& ProgressiveScanData(const BlockSource& source = PatternBlock, std::uint16_t lines = 0);
     JpegBuilder& Raw(const Bytes& bytes);
 
     // Calls `code` for every block of the last scan in coding order (MCU by MCU), and
@@ -138,6 +153,7 @@ private:
     std::uint16_t height_ = 0;
     std::vector<FrameComponent> frame_;
     std::vector<ScanComponent> scan_;
+    std::uint8_t ss_ = 0, se_ = 63, ah_ = 0, al_ = 0;
     std::uint16_t restartInterval_ = 0;
     std::array<HuffmanEncoder, 4> dc_{};
     std::array<HuffmanEncoder, 4> ac_{};
@@ -146,5 +162,18 @@ private:
 // A complete baseline image: JFIF, DQT for `quality`, DHT K.3-K.6, SOF0, one interleaved
 // scan of coded pattern blocks, EOI. Three components 2x2/1x1/1x1 (ids 1, 2, 3) or one.
 Bytes BaselineImage(std::uint16_t width, std::uint16_t height, int components = 3, int quality = 75);
+
+// The scans of a progressive image, in libjpeg's order for three components (jcparam.c
+// jpeg_simple_progression): every kind of scan, successive approximation in two steps.
+struct ProgressiveScan {
+    std::vector<ScanComponent> components;
+    std::uint8_t ss, se, ah, al;
+};
+std::vector<ProgressiveScan> ProgressiveScript(int components);
+
+// A complete progressive image (SOF2) coded with `script`, tables K.3/K.4 for DC and
+// ProgressiveAcSpec for AC; `restart` MCUs per interval (0: none). Same components as
+// BaselineImage.
+Bytes ProgressiveImage(std::uint16_t width, std::uint16_t height, int components = 3, std::uint16_t restart = 0);
 
 }  // namespace jpeg_fixture

@@ -1,0 +1,962 @@
+// The entropy-coded data of Huffman-coded DCT scans (T.81 F.2 sequential, G.2 progressive),
+// decoded far enough to check its structure: every code, magnitude field, run and restart
+// marker. Nothing is dequantized or transformed; progressive frames keep, per block, which
+// AC coefficients are non-zero (coefficients.h), which is all that later scans depend on.
+//
+// How bits are fetched. The results (the result code, Position, the unit counters,
+// RestartDamage) are those of a reader that takes one byte from the stream at the moment the
+// first of its bits is needed, reads 0xFF 0x00 as a data byte 0xFF (T.81 F.1.2.3) and stops
+// at any other 0xFF xx as a marker. That reader is the exact path below. The fast path works
+// like libjpeg-turbo's decode_mcu_fast: a 64-bit window filled eight bytes at a time from the
+// memory already at hand (the read buffer, or a memory stream), zero bits appended where the
+// data stops (a marker, the end of the buffer). An MCU is first decoded on the fast path;
+// if it needed any of the appended bits, or met anything unusual (an invalid code, a
+// magnitude of more than 16 bits), its state is restored and the MCU is decoded again on the
+// exact path, which alone refills the read buffer and meets markers. Bytes loaded ahead are
+// given back (ToExact) whenever the exact path or the walk takes over, so the stream is
+// never read further than the exact reader would have read it.
+#include "jpeg/coefficients.h"
+#include "jpeg/parser.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+#include <span>
+
+namespace {
+
+constexpr int kBail = -1;  // the fast path gives the MCU to the exact path
+constexpr int kDnl = 0xDC;
+constexpr int kEoi = 0xD9;
+
+constexpr bool IsRestartCode(int m) { return m >= 0xD0 && m <= 0xD7; }
+
+inline std::uint64_t LoadBE64(const std::uint8_t* p) {
+    std::uint8_t b[8];
+    std::memcpy(b, p, 8);
+    return (std::uint64_t{b[0]} << 56) | (std::uint64_t{b[1]} << 48) | (std::uint64_t{b[2]} << 40) |
+           (std::uint64_t{b[3]} << 32) | (std::uint64_t{b[4]} << 24) | (std::uint64_t{b[5]} << 16) |
+           (std::uint64_t{b[6]} << 8) | std::uint64_t{b[7]};
+}
+
+// Whether any of the eight bytes is 0xFF: (b & 0x7F) + 1 reaches bit 7 only for 0x7F and
+// 0xFF, and no byte carries into the next.
+inline bool HasFFByte(std::uint64_t w) {
+    return (((w & 0x7F7F7F7F7F7F7F7Full) + 0x0101010101010101ull) & w & 0x8080808080808080ull) != 0;
+}
+
+// Bits k..Se of a block mask (0 <= k, Se <= 63).
+inline std::uint64_t BandMask(int k, int se) {
+    if (k > se) return 0;
+    const std::uint64_t upTo = se == 63 ? ~std::uint64_t{0} : (std::uint64_t{1} << (se + 1)) - 1;
+    return upTo & ~((std::uint64_t{1} << k) - 1);
+}
+
+// Bits set. Written out: without a POPCNT instruction in the target's baseline, std::popcount
+// becomes a library call.
+inline int PopCount(std::uint64_t x) {
+    x -= (x >> 1) & 0x5555555555555555ull;
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+}
+
+// Where each set bit of a byte stands: kSelectInByte[b][n] is the index of the (n+1)-th
+// set bit of b.
+constexpr auto kSelectInByte = [] {
+    std::array<std::array<std::uint8_t, 8>, 256> table{};
+    for (int b = 0; b < 256; ++b)
+        for (int i = 0, n = 0; i < 8; ++i)
+            if (b >> i & 1) table[static_cast<std::size_t>(b)][static_cast<std::size_t>(n++)] = static_cast<std::uint8_t>(i);
+    return table;
+}();
+
+// The index of the (n+1)-th set bit of x (0 <= n <= 63), or 64 when x has fewer. Branch-free
+// but for the end: byte counts, their running sums, the byte the bit is in, then the byte.
+inline int SelectBit(std::uint64_t x, int n) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    std::uint64_t c = x - ((x >> 1) & 0x5555555555555555ull);
+    c = (c & 0x3333333333333333ull) + ((c >> 2) & 0x3333333333333333ull);
+    c = (c + (c >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    const std::uint64_t sums = c * kOnes;  // byte i: set bits in bytes 0..i (at most 64)
+    // Bit 7 of byte i stays set exactly when sums_i <= n; no byte borrows from the next.
+    const std::uint64_t atMost = ((static_cast<std::uint64_t>(n) * kOnes) | kHigh) - sums;
+    const int bytes = static_cast<int>((((atMost & kHigh) >> 7) * kOnes) >> 56);  // the lowest ones
+    if (bytes >= 8) return 64;
+    const int before = bytes > 0 ? static_cast<int>(sums >> (8 * bytes - 8) & 0xFF) : 0;
+    const auto byte = static_cast<std::size_t>(x >> (8 * bytes) & 0xFF);
+    return 8 * bytes + kSelectInByte[byte][static_cast<std::size_t>(n - before)];
+}
+
+std::int32_t Saturate32(std::int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(v); }
+
+// T.81 C and F.2.2.3: canonical codes, shortest first; per length the first and last code
+// and where its symbols begin; an 8-bit lookup for the short codes. A table whose codes of
+// some length would not fit in that many bits is refused (libjpeg refuses it likewise):
+// building its lookup would write past the table's end, and no stream can use it as coded.
+bool BuildLookup(TkestHuffmanTable& t, bool AAc) {
+    t.Lookup.fill(0);
+    t.FastAc.fill(0);
+    t.LastCode.fill(-1);
+    t.FirstCode.fill(0);
+    t.FirstIndex.fill(0);
+    std::uint32_t code = 0;
+    std::int32_t k = 0;
+    for (int length = 1; length <= 16; ++length) {
+        const auto n = static_cast<std::uint32_t>(t.Counts[static_cast<std::size_t>(length - 1)]);
+        if (code + n > (std::uint32_t{1} << length)) {
+            t.Oversubscribed = true;
+            return false;
+        }
+        const auto l = static_cast<std::size_t>(length);
+        if (n > 0) {
+            t.FirstCode[l] = static_cast<std::int32_t>(code);
+            t.LastCode[l] = static_cast<std::int32_t>(code + n - 1);
+            t.FirstIndex[l] = k;
+        }
+        for (std::uint32_t j = 0; j < n; ++j, ++code, ++k) {
+            const auto symbol = static_cast<std::uint32_t>(t.Symbols[static_cast<std::size_t>(k)]) & 0xFF;
+            if (length <= 8) {
+                const std::uint32_t span = 1u << (8 - length);
+                for (std::uint32_t e = 0; e < span; ++e)
+                    t.Lookup[code * span + e] = static_cast<std::uint16_t>(static_cast<std::uint32_t>(length) << 8 | symbol);
+            }
+            // An AC coefficient whose code and magnitude bits fit in 12: total | size << 4 | run << 8.
+            const std::uint32_t size = symbol & 15;
+            const auto total = static_cast<std::uint32_t>(length) + size;
+            if (AAc && total <= 12) {
+                const std::uint32_t span = 1u << (12 - total);
+                const std::uint32_t first = code << (12 - length);
+                const std::uint32_t count = span << size;  // every magnitude value
+                const auto entry = static_cast<std::uint16_t>(total | size << 4 | (symbol >> 4) << 8);
+                for (std::uint32_t e = 0; e < count; ++e) t.FastAc[first + e] = entry;
+            }
+        }
+        code <<= 1;
+    }
+    t.LookupBuilt = true;
+    return true;
+}
+
+enum class Kind { Sequential, DcFirst, DcRefine, AcFirst, AcRefine };
+
+}  // namespace
+
+// Decodes one scan for its parser; lives for that scan.
+class TkestScanDecoder {
+public:
+    explicit TkestScanDecoder(TkestBaseJpegParser& AParser) : P(AParser) {}
+    int Run();
+
+private:
+    // Where the bytes come from: the read buffer, a memory stream read in place (no read
+    // buffer), or one stream Read per byte (neither).
+    enum class Source { Buffer, Memory, Direct };
+
+    // The bit window: the next bit at the top of Bits; Count bits held, of which the last
+    // Padding are appended zeros. Next is the next byte to load; bytes before Floor never
+    // belong to the window.
+    struct Window {
+        std::uint64_t Bits = 0;
+        int Count = 0;
+        int Padding = 0;
+        const std::uint8_t* Next = nullptr;
+        const std::uint8_t* End = nullptr;
+        const std::uint8_t* Floor = nullptr;
+    };
+
+    struct Component {
+        const TkestHuffmanTable* Dc = nullptr;
+        const TkestHuffmanTable* Ac = nullptr;
+        TkestMCUs* Map = nullptr;
+        int Blocks = 0;  // in one MCU
+    };
+
+    TkestBaseJpegParser& P;
+    Source From = Source::Direct;
+    const std::uint8_t* Base = nullptr;    // the memory the window points into
+    const std::uint8_t* Synced = nullptr;  // bytes before it are counted in Position
+    Window W;
+    std::int32_t EobRun = 0;
+    std::int64_t Total = 0;  // MCUs of the scan; 0 while the height is pending
+    std::int64_t Row = 0, Column = 0;
+    std::array<Component, 4> Comps{};
+    int CompCount = 0;
+    int McuBlocks = 0;
+    std::uint64_t* Mask = nullptr;  // the block of an AC scan's current MCU
+    std::uint64_t Scratch = 0;      // that block when the frame keeps no coefficients
+    bool Fast = false;
+
+    // --- Bytes ---
+    void Reload();
+    void Sync();
+    bool NextByte(std::uint8_t& b) {
+        if (W.Next != W.End) {
+            b = *W.Next++;
+            return true;
+        }
+        return NextByteSlow(b);
+    }
+    bool NextByteSlow(std::uint8_t& b);
+
+    // --- The exact path ---
+    int MarkerResult(int m) const;
+    int FillExact();
+    int SkipExact(int n);
+    int ReadExact(int n, std::uint32_t& v);
+    int SymbolExact(const TkestHuffmanTable& t, int& symbol);
+    void ToExact();
+    void ClearWindow() {
+        W.Bits = 0;
+        W.Count = 0;
+        W.Padding = 0;
+        W.Floor = W.Next;
+    }
+
+    // --- The fast path ---
+    void RefillFast() {
+        if (W.End - W.Next >= 8) {
+            const std::uint64_t w = LoadBE64(W.Next);
+            if (!HasFFByte(w)) {
+                const int take = (63 - W.Count) >> 3;
+                W.Bits |= (w & ~(~std::uint64_t{0} >> (8 * take))) >> W.Count;
+                W.Next += take;
+                W.Count += 8 * take;
+                return;
+            }
+        }
+        RefillSlow();
+    }
+    void RefillSlow();
+    int SymbolFast(const TkestHuffmanTable& t, int& symbol) {
+        if (W.Count < 32) RefillFast();
+        const std::uint32_t e = t.Lookup[W.Bits >> 56];
+        if (e != 0) {
+            symbol = static_cast<int>(e & 0xFF);
+            Consume(static_cast<int>(e >> 8));
+            return 0;
+        }
+        return SymbolFastLong(t, symbol);
+    }
+    int SymbolFastLong(const TkestHuffmanTable& t, int& symbol);
+    void Consume(int n) {
+        W.Bits <<= n;
+        W.Count -= n;
+    }
+    std::uint32_t Peek(int n) const { return static_cast<std::uint32_t>(W.Bits >> (64 - n)); }
+    void SkipFast(int n) {
+        while (n > 0) {
+            if (W.Count < 32) RefillFast();
+            const int m = std::min(n, 32);
+            Consume(m);
+            n -= m;
+        }
+    }
+
+    // --- Either path ---
+    template <bool F>
+    int Symbol(const TkestHuffmanTable& t, int& symbol) {
+        if constexpr (F) return SymbolFast(t, symbol);
+        else return SymbolExact(t, symbol);
+    }
+    // Reads n <= 16 bits; on the fast path right after Symbol, which left 16 bits at hand.
+    template <bool F>
+    int Read(int n, std::uint32_t& v) {
+        if constexpr (F) {
+            v = n > 0 ? Peek(n) : 0;
+            Consume(n);
+            return 0;
+        } else {
+            return ReadExact(n, v);
+        }
+    }
+    template <bool F>
+    int Skip(int n) {
+        if constexpr (F) {
+            SkipFast(n);
+            return 0;
+        } else {
+            return SkipExact(n);
+        }
+    }
+
+    // --- Block decoders ---
+    template <bool F>
+    int SequentialBlock(const Component& c);
+    template <bool F>
+    int DcFirstBlock(const Component& c);
+    template <bool F>
+    int AcFirstBlock(const Component& c, std::uint64_t& mask);
+    template <bool F>
+    int AcRefineBlock(const Component& c, std::uint64_t& mask);
+    template <Kind K, bool F>
+    int Mcu();
+    template <Kind K>
+    int Loop();
+
+    // --- MCU bookkeeping ---
+    void Fetch(int i);
+    void McuDone();
+    void RoundUp() {
+        const std::int64_t ri = P.RestartInterval;
+        P.McuCounter = (P.McuCounter + ri - 1) / ri * ri;
+    }
+    void Search();
+    void Resync(int m);
+    int Dnl();
+};
+
+// ---------------------------------------------------------------------------------------
+// Bytes
+
+void TkestScanDecoder::Reload() {
+    switch (From) {
+        case Source::Buffer:
+            Base = P.ReadBuffer.data();
+            W.Next = Base + P.ReadCursor;
+            W.End = W.Next + P.ReadLeft;
+            break;
+        case Source::Memory: {
+            const std::span<const std::uint8_t> memory = *P.Stream->Memory();
+            Base = memory.data();
+            const std::size_t at = static_cast<std::size_t>(std::min<std::uint64_t>(P.Stream->Position(), memory.size()));
+            W.Next = Base + at;
+            std::size_t left = memory.size() - at;
+            if (P.Options & poReadLimit) {
+                // A stream read is refused once Position is past the limit.
+                const std::uint64_t allowed = P.Position <= kReadLimitBytes ? kReadLimitBytes - P.Position + 1 : 0;
+                left = static_cast<std::size_t>(std::min<std::uint64_t>(left, allowed));
+            }
+            W.End = W.Next + left;
+            break;
+        }
+        case Source::Direct:
+            Base = W.Next = W.End = nullptr;
+            break;
+    }
+    Synced = W.Next;
+    W.Floor = W.Next;
+}
+
+// Hands the bytes up to W.Next over to the parser: Position and the buffer (or stream)
+// position are then those of the exact reader.
+void TkestScanDecoder::Sync() {
+    P.Position += static_cast<std::uint64_t>(W.Next - Synced);
+    Synced = W.Next;
+    if (From == Source::Buffer) {
+        P.ReadCursor = static_cast<std::size_t>(W.Next - Base);
+        P.ReadLeft = static_cast<std::size_t>(W.End - W.Next);
+    } else if (From == Source::Memory) {
+        P.Stream->Seek(static_cast<std::uint64_t>(W.Next - Base));
+    }
+}
+
+// The window's memory is used up: the parser reads on (refilling its buffer from the
+// stream when it has one) and the window continues in what it then holds.
+bool TkestScanDecoder::NextByteSlow(std::uint8_t& b) {
+    Sync();
+    const bool got = P.ReadByte(b);
+    Reload();
+    return got;
+}
+
+// ---------------------------------------------------------------------------------------
+// The exact path: one byte at the moment its first bit is needed (T.81 F.2.2.5).
+
+int TkestScanDecoder::MarkerResult(int m) const {
+    if (IsRestartCode(m) && P.RestartInterval > 0) return m;
+    if (m == kDnl && P.HeightPending) return m;
+    if (m == kEoi) return prEarlyEnd;
+    return prCorrupt;
+}
+
+int TkestScanDecoder::FillExact() {
+    std::uint8_t b = 0;
+    if (!NextByte(b)) return prEndOfData;
+    if (b == 0xFF) {
+        std::uint8_t m = 0;
+        if (!NextByte(m)) return prEndOfData;
+        if (m != 0x00) return MarkerResult(m);
+    }
+    W.Bits = std::uint64_t{b} << 56;
+    W.Count = 8;
+    W.Floor = W.Next;
+    return 0;
+}
+
+int TkestScanDecoder::SkipExact(int n) {
+    while (n > 0) {
+        if (W.Count == 0)
+            if (const int r = FillExact()) return r;
+        const int m = std::min(n, W.Count);
+        Consume(m);
+        n -= m;
+    }
+    return 0;
+}
+
+int TkestScanDecoder::ReadExact(int n, std::uint32_t& v) {
+    v = 0;
+    while (n > 0) {
+        if (W.Count == 0)
+            if (const int r = FillExact()) return r;
+        const int m = std::min(n, W.Count);
+        v = (v << m) | Peek(m);
+        Consume(m);
+        n -= m;
+    }
+    return 0;
+}
+
+// T.81 F.2.2.3 (DECODE): the code grows bit by bit until it is a code of its length.
+int TkestScanDecoder::SymbolExact(const TkestHuffmanTable& t, int& symbol) {
+    if (t.MinLength > 16) return prCorrupt;  // a table without any code
+    std::uint32_t code = 0;
+    if (const int r = ReadExact(t.MinLength, code)) return r;
+    for (int length = t.MinLength;; ++length) {
+        const auto l = static_cast<std::size_t>(length);
+        const auto c = static_cast<std::int32_t>(code);
+        if (c <= t.LastCode[l] && c >= t.FirstCode[l]) {
+            symbol = t.Symbols[static_cast<std::size_t>(t.FirstIndex[l] + c - t.FirstCode[l])];
+            return 0;
+        }
+        if (length == 16) return prCorrupt;
+        std::uint32_t bit = 0;
+        if (const int r = ReadExact(1, bit)) return r;
+        code = code << 1 | bit;
+    }
+}
+
+// Gives back the whole bytes loaded ahead: the window keeps only what is left of the byte
+// whose bits are being used, and W.Next is the exact reader's next byte. Every data byte
+// stands in the stream as itself, or as 0xFF 0x00 when it is 0xFF.
+void TkestScanDecoder::ToExact() {
+    const int held = W.Count - W.Padding;  // never negative outside an MCU attempt
+    const int partial = held & 7;
+    const std::uint8_t* p = W.Next;
+    for (int unstarted = held >> 3; unstarted > 0; --unstarted) {
+        if (p - W.Floor >= 2 && p[-1] == 0x00 && p[-2] == 0xFF)
+            p -= 2;
+        else
+            --p;
+    }
+    W.Next = p;
+    W.Bits = partial > 0 ? W.Bits & ~(~std::uint64_t{0} >> partial) : 0;
+    W.Count = partial;
+    W.Padding = 0;
+    W.Floor = p;
+}
+
+// ---------------------------------------------------------------------------------------
+// The fast path
+
+// The bounds-checked refill: byte by byte up to a marker or the end of the memory at hand,
+// then zeros.
+void TkestScanDecoder::RefillSlow() {
+    while (W.Count <= 56) {
+        if (W.Next == W.End) break;
+        const std::uint8_t b = *W.Next;
+        if (b == 0xFF) {
+            if (W.End - W.Next < 2 || W.Next[1] != 0x00) break;
+            W.Next += 2;
+        } else {
+            ++W.Next;
+        }
+        W.Bits |= std::uint64_t{b} << (56 - W.Count);
+        W.Count += 8;
+    }
+    if (W.Count <= 56) {
+        W.Padding += 64 - W.Count;
+        W.Count = 64;
+    }
+}
+
+// Codes of 9 to 16 bits (T.81 F.2.2.3 with the 16 bits at hand).
+int TkestScanDecoder::SymbolFastLong(const TkestHuffmanTable& t, int& symbol) {
+    for (int length = 9; length <= 16; ++length) {
+        const auto l = static_cast<std::size_t>(length);
+        const auto c = static_cast<std::int32_t>(Peek(length));
+        if (c <= t.LastCode[l] && c >= t.FirstCode[l]) {
+            symbol = t.Symbols[static_cast<std::size_t>(t.FirstIndex[l] + c - t.FirstCode[l])];
+            Consume(length);
+            return 0;
+        }
+    }
+    return kBail;
+}
+
+// ---------------------------------------------------------------------------------------
+// Block decoders. Each returns 0, or a result code (1, 2, 6), a marker code (RSTn, DNL) or,
+// on the fast path, kBail.
+
+// T.81 F.2.2.1, F.2.2.2: the DC difference, then run/size codes up to the end of block.
+template <bool F>
+int TkestScanDecoder::SequentialBlock(const Component& c) {
+    int s = 0;
+    if (const int r = Symbol<F>(*c.Dc, s)) return r;
+    if constexpr (F) {
+        if (s > 16) return kBail;
+    }
+    if (const int r = Skip<F>(s)) return r;
+    if constexpr (F) {
+        // Whole coefficients whose code and magnitude fit in 12 bits take one look-up.
+        const TkestHuffmanTable& ac = *c.Ac;
+        for (int k = 1; k < 64;) {
+            if (W.Count < 32) RefillFast();
+            const std::uint32_t e = ac.FastAc[W.Bits >> 52];
+            int run, size;
+            if (e != 0) {
+                Consume(static_cast<int>(e & 15));
+                size = static_cast<int>(e >> 4 & 15);
+                run = static_cast<int>(e >> 8);
+            } else {
+                int rs = 0;
+                if (const int r = SymbolFast(ac, rs)) return r;
+                run = rs >> 4;
+                size = rs & 15;
+                Consume(size);
+            }
+            if (size != 0) {
+                k += run + 1;
+                if (k > 64) return prCorrupt;
+            } else if (run == 15) {
+                k += 16;
+            } else if (run == 0) {
+                break;
+            } else {
+                return prCorrupt;
+            }
+        }
+    } else {
+        for (int k = 1; k < 64;) {
+            int rs = 0;
+            if (const int r = SymbolExact(*c.Ac, rs)) return r;
+            const int run = rs >> 4, size = rs & 15;
+            if (const int r = SkipExact(size)) return r;
+            if (size != 0) {
+                k += run + 1;
+                if (k > 64) return prCorrupt;
+            } else if (run == 15) {
+                k += 16;  // running past 63 simply ends the block
+            } else if (run == 0) {
+                break;
+            } else {
+                return prCorrupt;
+            }
+        }
+    }
+    return 0;
+}
+
+// T.81 G.1.2.1: the DC difference of a first pass; its value is never needed again.
+template <bool F>
+int TkestScanDecoder::DcFirstBlock(const Component& c) {
+    int s = 0;
+    if (const int r = Symbol<F>(*c.Dc, s)) return r;
+    if constexpr (F) {
+        if (s > 16) return kBail;
+    }
+    return Skip<F>(s);
+}
+
+// T.81 G.1.2.2: a first pass over the band Ss..Se, with end-of-band runs over whole blocks.
+template <bool F>
+int TkestScanDecoder::AcFirstBlock(const Component& c, std::uint64_t& mask) {
+    if (EobRun > 0) {
+        --EobRun;
+        return 0;
+    }
+    const int se = P.SpectralEnd;
+    const int al = P.ApproxLow;
+    for (int k = P.SpectralStart; k <= se; ++k) {
+        int rs = 0;
+        if (const int r = Symbol<F>(*c.Ac, rs)) return r;
+        const int run = rs >> 4, size = rs & 15;
+        std::uint32_t v = 0;
+        if (size != 0) {
+            if (const int r = Read<F>(size, v)) return r;
+            k += run;
+            if (k > se) return prCorrupt;
+            // The value as stored in 16 bits, shifted by Al (T.81 G.1.2.2 point transform);
+            // with Al up to 13 it can come out as 0.
+            const std::int32_t value =
+                (v >> (size - 1)) & 1 ? static_cast<std::int32_t>(v) : static_cast<std::int32_t>(v) - (1 << size) + 1;
+            const bool nonZero = (static_cast<std::uint32_t>(value) << al & 0xFFFFu) != 0;
+            const std::uint64_t bit = std::uint64_t{1} << k;
+            mask = nonZero ? mask | bit : mask & ~bit;
+        } else if (run == 15) {
+            k += 15;
+        } else {
+            std::uint32_t extra = 0;
+            if (run > 0)
+                if (const int r = Read<F>(run, extra)) return r;
+            EobRun = static_cast<std::int32_t>((1u << run) + extra) - 1;
+            break;
+        }
+    }
+    return 0;
+}
+
+// T.81 G.1.2.3: a refinement of the band. Correction bits go to coefficients already
+// non-zero and never make them zero, so only their number matters: the walk over the band
+// counts them instead of reading them one by one.
+template <bool F>
+int TkestScanDecoder::AcRefineBlock(const Component& c, std::uint64_t& mask) {
+    const int se = P.SpectralEnd;
+    const std::uint64_t upTo = BandMask(0, se);
+    int k = P.SpectralStart;
+    if (EobRun == 0) {
+        for (; k <= se; ++k) {
+            int rs = 0;
+            if (const int r = Symbol<F>(*c.Ac, rs)) return r;
+            const int run = rs >> 4;
+            const int size = rs & 15;
+            if (size == 0 && run < 15) {
+                std::uint32_t extra = 0;
+                if (run > 0)
+                    if (const int r = Read<F>(run, extra)) return r;
+                EobRun = static_cast<std::int32_t>((1u << run) + extra);
+                break;
+            }
+            // Any size counts as one newly non-zero coefficient, which has a sign bit.
+            const bool announced = size != 0;
+            // The walk stops at the (run + 1)-th zero coefficient from k on, or past Se.
+            const std::uint64_t band = upTo & (~std::uint64_t{0} << k);
+            int stop = SelectBit(~mask & band, run);
+            int corrections;
+            if (stop <= se) {
+                corrections = stop - k - run;  // the coefficients passed that were not zero
+            } else {
+                stop = se + 1;
+                corrections = PopCount(mask & band);
+            }
+            if (const int r = Skip<F>((announced ? 1 : 0) + corrections)) return r;
+            k = stop;
+            if (k <= se && announced) mask |= std::uint64_t{1} << k;
+        }
+    }
+    if (EobRun > 0) {
+        if (const int r = Skip<F>(PopCount(mask & BandMask(k, se)))) return r;
+        --EobRun;
+    }
+    return 0;
+}
+
+template <Kind K, bool F>
+int TkestScanDecoder::Mcu() {
+    if constexpr (K == Kind::AcFirst) {
+        return AcFirstBlock<F>(Comps[0], *Mask);
+    } else if constexpr (K == Kind::AcRefine) {
+        return AcRefineBlock<F>(Comps[0], *Mask);
+    } else if constexpr (K == Kind::DcRefine) {
+        // One bit per block (T.81 G.1.2.1); the refined value is never needed again.
+        if constexpr (F) {
+            SkipFast(McuBlocks);
+            return 0;
+        } else {
+            for (int i = 0; i < CompCount; ++i) {
+                Fetch(i);
+                if (const int r = SkipExact(Comps[static_cast<std::size_t>(i)].Blocks)) return r;
+            }
+            return 0;
+        }
+    } else {
+        for (int i = 0; i < CompCount; ++i) {
+            const Component& c = Comps[static_cast<std::size_t>(i)];
+            if constexpr (!F) Fetch(i);
+            for (int b = 0; b < c.Blocks; ++b) {
+                const int r = K == Kind::Sequential ? SequentialBlock<F>(c) : DcFirstBlock<F>(c);
+                if (r != 0) return r;
+            }
+        }
+        return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// MCU bookkeeping
+
+// A frame whose height comes from DNL grows with every MCU row that its data reaches.
+void TkestScanDecoder::Fetch(int i) {
+    if (!P.HeightPending) return;
+    const TkestScanComponent& sc = P.ScanComponents[static_cast<std::size_t>(i)];
+    const std::int64_t rows = Row + 1;
+    P.FrameComponents[static_cast<std::size_t>(sc.FrameIndex)].UnitsExpected = rows * P.McusPerRow;
+    P.McuRows = Saturate32(rows);
+    P.Height = Saturate32(rows * P.McuHeight);
+    if (TkestMCUs* map = Comps[static_cast<std::size_t>(i)].Map; map && map->McusDown < rows)
+        map->SetMcuRows(Saturate32(rows), P.MapBudget(map));
+}
+
+void TkestScanDecoder::McuDone() {
+    ++P.McuCounter;
+    for (int i = 0; i < CompCount; ++i)
+        ++P.FrameComponents[static_cast<std::size_t>(P.ScanComponents[static_cast<std::size_t>(i)].FrameIndex)]
+              .UnitsDecoded;
+    if (++Column == P.McusPerRow) {
+        Column = 0;
+        ++Row;
+    }
+    if (P.RestartInterval <= 0) return;
+    if (P.McuCounter < Total) {
+        if (++P.McusSinceRestart == P.RestartInterval) {
+            ToExact();
+            Search();
+        }
+    } else if (P.HeightPending) {
+        // No search: the end of the data is unknown. The count lets a restart marker met at
+        // the end of an interval be taken as the ordinary restart it is.
+        ++P.McusSinceRestart;
+    }
+}
+
+// T.81 E.2.4: the next RSTn after the interval, whatever stands before it.
+void TkestScanDecoder::Search() {
+    if (P.Options & poNoRestartSearch) return;
+    for (;;) {
+        std::uint8_t b = 0;
+        if (!NextByte(b)) break;
+        if (b != 0xFF) continue;
+        do {
+            if (!NextByte(b)) {
+                W.Floor = W.Next;
+                return;
+            }
+        } while (b == 0xFF);
+        if (IsRestartCode(b)) {
+            Resync(b);
+            return;
+        }
+    }
+    W.Floor = W.Next;
+}
+
+// Restart marker m: the intervals up to it are passed; decoding starts afresh after it.
+void TkestScanDecoder::Resync(int m) {
+    while (m != P.NextRestartMarker) {
+        P.McuCounter += P.RestartInterval;
+        P.NextRestartMarker = P.NextRestartMarker == 0xD7 ? 0xD0 : P.NextRestartMarker + 1;
+        P.RestartDamage = true;
+    }
+    P.NextRestartMarker = P.NextRestartMarker == 0xD7 ? 0xD0 : P.NextRestartMarker + 1;
+    P.ClearRestartState();
+    ClearWindow();
+    Row = P.McuCounter / P.McusPerRow;
+    Column = P.McuCounter % P.McusPerRow;
+}
+
+// T.81 B.2.5: the DNL segment after the first scan of a frame without a height.
+int TkestScanDecoder::Dnl() {
+    std::uint8_t a = 0, b = 0;
+    if (!P.ReadByte(a) || !P.ReadByte(b)) return prEndOfData;
+    if ((a << 8 | b) != 4) return prCorrupt;
+    if (!P.ReadByte(a) || !P.ReadByte(b)) return prEndOfData;
+    const std::int32_t lines = a << 8 | b;
+    if (P.Height >= lines) P.Height = lines;
+    P.McuRows = static_cast<std::int32_t>((std::int64_t{P.Height} + P.McuHeight - 1) / P.McuHeight);
+    for (int i = 0; i < CompCount; ++i)
+        P.FrameComponents[static_cast<std::size_t>(P.ScanComponents[static_cast<std::size_t>(i)].FrameIndex)]
+            .UnitsExpected = std::int64_t{P.McuRows} * P.McusPerRow;
+    P.HeightPending = false;
+    return prOk;
+}
+
+// ---------------------------------------------------------------------------------------
+// The MCU loop
+
+template <Kind K>
+int TkestScanDecoder::Loop() {
+    constexpr bool kAc = K == Kind::AcFirst || K == Kind::AcRefine;
+    while (P.HeightPending || P.McuCounter < Total) {
+        if constexpr (kAc) {
+            // The one block of the MCU; the exact path fetches it first as well.
+            Fetch(0);
+            // An AC scan has one component and one block per MCU (T.81 A.2.2).
+            Mask = Comps[0].Map ? &Comps[0].Map->GetRealValue(static_cast<std::int32_t>(Column), static_cast<std::int32_t>(Row))
+                                : &Scratch;
+        }
+        int r = kBail;
+        if (Fast) {
+            const Window saved = W;
+            const std::int32_t savedRun = EobRun;
+            const std::uint64_t savedMask = kAc ? *Mask : 0;
+            r = Mcu<K, true>();
+            if (r == 0 && W.Padding <= W.Count) {
+                if constexpr (!kAc)
+                    for (int i = 0; i < CompCount; ++i) Fetch(i);
+            } else {
+                W = saved;
+                EobRun = savedRun;
+                if constexpr (kAc) *Mask = savedMask;
+                ToExact();
+                r = kBail;
+            }
+        }
+        if (r == kBail) r = Mcu<K, false>();
+        if (r == 0) {
+            McuDone();
+            continue;
+        }
+
+        // The MCU is abandoned: it is not counted.
+        if (r == prEndOfData || r == prEarlyEnd) {
+            Sync();
+            return r;
+        }
+        if (IsRestartCode(r)) {
+            if (!(P.HeightPending && P.McusSinceRestart == P.RestartInterval && r == P.NextRestartMarker)) {
+                RoundUp();
+                P.RestartDamage = true;
+            }
+            Resync(r);
+            continue;
+        }
+        if (r == kDnl) {
+            Sync();
+            return Dnl();
+        }
+        if (P.RestartInterval <= 0) {
+            Sync();
+            return r;
+        }
+        RoundUp();
+        Search();
+        P.RestartDamage = true;
+    }
+    ToExact();
+    Sync();
+    // One restart marker may stand between the scan's data and the next marker.
+    if (P.RestartInterval > 0) P.AllowedMarkers.set(static_cast<std::size_t>(P.NextRestartMarker));
+    return prOk;
+}
+
+int TkestScanDecoder::Run() {
+    const bool progressive = P.FrameMarker == 0xC2;
+    CompCount = P.ScanComponentCount;
+    const auto scan = std::span(P.ScanComponents).first(static_cast<std::size_t>(CompCount));
+    const std::int64_t grid = std::int64_t{P.McuRows} * P.McusPerRow;
+
+    // Units expected: sequential scans set them, progressive scans add theirs.
+    for (const TkestScanComponent& sc : scan) {
+        TkestFrameComponent& fc = P.FrameComponents[static_cast<std::size_t>(sc.FrameIndex)];
+        fc.UnitsExpected = progressive ? fc.UnitsExpected + grid : grid;
+    }
+    const Kind kind = !progressive            ? Kind::Sequential
+                      : P.SpectralStart == 0 ? (P.ApproxHigh == 0 ? Kind::DcFirst : Kind::DcRefine)
+                                             : (P.ApproxHigh == 0 ? Kind::AcFirst : Kind::AcRefine);
+
+    for (const TkestScanComponent& sc : scan)
+        if (sc.QuantTable > 3 || !P.QuantTables[sc.QuantTable].Defined) return prCorrupt;
+    const bool needsDc = kind == Kind::Sequential || kind == Kind::DcFirst;
+    const bool needsAc = kind == Kind::Sequential || kind == Kind::AcFirst || kind == Kind::AcRefine;
+    for (std::size_t i = 0; i < scan.size(); ++i) {
+        Component& c = Comps[i];
+        c.Blocks = scan[i].BlocksAcross * scan[i].BlocksDown;
+        McuBlocks += c.Blocks;
+        if (needsDc) {
+            TkestHuffmanTable& t = P.DcTables[static_cast<std::size_t>(scan[i].DcTable)];
+            if (!t.Defined || (!t.LookupBuilt && !BuildLookup(t, false))) return prCorrupt;
+            c.Dc = &t;
+        }
+        if (needsAc) {
+            TkestHuffmanTable& t = P.AcTables[static_cast<std::size_t>(scan[i].AcTable)];
+            if (!t.Defined || (!t.LookupBuilt && !BuildLookup(t, true))) return prCorrupt;
+            c.Ac = &t;
+        }
+    }
+
+    P.PrepareCoefficientMaps();
+    for (std::size_t i = 0; i < scan.size(); ++i)
+        Comps[i].Map = P.CoefficientMaps[static_cast<std::size_t>(scan[i].FrameIndex)].get();
+
+    if (!P.ReadBuffer.empty())
+        From = Source::Buffer;
+    else if (P.Stream->Memory())
+        From = Source::Memory;
+    else
+        From = Source::Direct;
+    Reload();
+    Fast = From != Source::Direct;
+    ClearWindow();
+    P.NextRestartMarker = 0xD0;
+    P.McusSinceRestart = 0;
+    P.McuCounter = 0;
+    Total = grid;
+
+    switch (kind) {
+        case Kind::Sequential: return Loop<Kind::Sequential>();
+        case Kind::DcFirst: return Loop<Kind::DcFirst>();
+        case Kind::DcRefine: return Loop<Kind::DcRefine>();
+        case Kind::AcFirst: return Loop<Kind::AcFirst>();
+        case Kind::AcRefine: return Loop<Kind::AcRefine>();
+    }
+    return prCorrupt;
+}
+
+// ---------------------------------------------------------------------------------------
+// The parser's side
+
+int TkestBaseJpegParser::ReadScanData() {
+    TkestScanDecoder decoder(*this);
+    return decoder.Run();
+}
+
+void TkestBaseJpegParser::ClearRestartState() {
+    for (auto& c : ScanComponents) c.DcPredictor = 0;
+    McusSinceRestart = 0;
+}
+
+std::uint64_t TkestBaseJpegParser::MapBudget(const TkestMCUs* AExcept) const {
+    std::uint64_t used = 0;
+    for (const auto& map : CoefficientMaps)
+        if (map && map.get() != AExcept) used += map->DataSize();
+    return used >= kCoefficientMapLimit ? 0 : kCoefficientMapLimit - used;
+}
+
+void TkestBaseJpegParser::PrepareCoefficientMaps() {
+    if (!KeepCoefficients) return;
+    const auto scan = std::span(ScanComponents).first(static_cast<std::size_t>(ScanComponentCount));
+    // All maps together once this scan's are sized, checked before any is allocated.
+    std::uint64_t total = 0;
+    for (std::int32_t f = 0; f < 4; ++f) {
+        const TkestScanComponent* named = nullptr;
+        for (const TkestScanComponent& sc : scan)
+            if (sc.FrameIndex == f) named = &sc;
+        const auto& map = CoefficientMaps[static_cast<std::size_t>(f)];
+        if (named)
+            total += TkestJpegMap::BytesFor(std::int64_t{McusPerRow} * named->BlocksAcross,
+                                            std::int64_t{McuRows} * named->BlocksDown);
+        else if (map)
+            total += map->DataSize();
+    }
+    if (total > kCoefficientMapLimit) throw std::bad_alloc();
+    for (const TkestScanComponent& sc : scan) {
+        auto& map = CoefficientMaps[static_cast<std::size_t>(sc.FrameIndex)];
+        if (!map) map = std::make_unique<TkestMCUs>();
+        const TkestMCUs::Geometry geometry{McusPerRow,      McuRows,       McuWidth,      McuHeight,
+                                           sc.BlocksAcross, sc.BlocksDown, sc.BlockWidth, sc.BlockHeight,
+                                           MaxHSampling / sc.HSampling, MaxVSampling / sc.VSampling};
+        map->Setup(geometry, MapBudget(map.get()));
+    }
+}
+
+int TkestBaseJpegParser::PercentRead() const {
+    if (!FrameSeen || ComponentCount <= 0) return 0;
+    double sum = 0;
+    bool incomplete = false, added = false;
+    for (const TkestFrameComponent& c : std::span(FrameComponents).first(static_cast<std::size_t>(ComponentCount))) {
+        if (c.UnitsExpected > 0 && c.UnitsDecoded > 0) {
+            sum += static_cast<double>(c.UnitsDecoded) / static_cast<double>(c.UnitsExpected) * 100;
+            added = true;
+            if (c.UnitsDecoded < c.UnitsExpected) incomplete = true;
+        } else {
+            incomplete = true;
+        }
+    }
+    const double rounded = RoundHalfEven(sum / ComponentCount);
+    int percent = rounded >= INT_MAX ? INT_MAX : static_cast<int>(rounded);
+    if (percent == 100 && incomplete) percent = 99;
+    if (percent == 0 && added) percent = 1;
+    return percent;
+}
