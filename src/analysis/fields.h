@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analysis/info.h"
+#include "analysis/root.h"
 #include "frame/field.h"
 
 #include <algorithm>
@@ -106,20 +107,33 @@ public:
     }
 };
 
-// The values of the full decoding pass. The entropy-coded data is not decoded yet, so these
-// claim no value.
-template <class Base>
+// A value of the full decoding pass: slow for a file that starts as a JPEG stream, so the
+// host may show "Decoding..." meanwhile. A JPEG's value is delivered even when it is empty
+// or 0, except where `Positive` asks for a value above 0 (Trailer: nothing when the pass did
+// not end at EOI, or nothing follows it).
+
+template <class Base, auto Member, bool Positive = false>
 class TkestJpegDecodedFamily : public Base {
 public:
     using Base::Base;
-    bool ReadValue(const TkestWDXRequest&, TkestWDXData&, typename Base::ValueType&) override { return false; }
+    bool IsSlow(const std::u16string& AFileName, int) override { return IsJpegFile(AFileName); }
+    std::u16string GetDelayedText(const std::u16string&, int) override { return u"Decoding..."; }
+    bool ReadValue(const TkestWDXRequest&, TkestWDXData& AInfo, typename Base::ValueType& AData) override {
+        TkestInfo& info = Info(AInfo);
+        if (info.Kind != fkJpeg) return false;
+        info.DecodeFully();
+        AData = info.*Member;
+        if constexpr (Positive) return AData > 0;
+        return true;
+    }
 };
 
 // The field table, in registration order (the index the host uses).
 using TkestJpegOriginalNameField =
     TkestNamedField<u"Exif name", TkestJpegTextFamily<&TkestInfo::ExifFileName, etDelivered>>;
 using TkestJpegSegmentsField = TkestNamedField<u"APP segments", TkestJpegTextFamily<&TkestInfo::Segments, etDelivered>>;
-using TkestJpegSegmentsFullField = TkestNamedField<u"APP segments (full)", TkestJpegDecodedFamily<TkestWDXStringAField>>;
+using TkestJpegSegmentsFullField =
+    TkestNamedField<u"APP segments (full)", TkestJpegDecodedFamily<TkestWDXStringAField, &TkestInfo::SegmentsFull>>;
 using TkestJpegComponentsIDsField =
     TkestNamedField<u"Component IDs", TkestJpegTextFamily<&TkestInfo::ComponentIdText, etNoValue>>;
 using TkestJpegColorSpaceField = TkestNamedField<u"Colorspace", TkestJpegTextFamily<&TkestInfo::ColorSpace, etNoValue>>;
@@ -128,9 +142,11 @@ using TkestJpegRestartField = TkestNamedField<u"Restart interval", TkestJpegNumb
 using TkestJpegQTablesField = TkestNamedField<u"QTabels MD5", TkestDigestFamily<&TkestInfo::QTablesDigest>>;
 using TkestJpegThumbnailsField = TkestNamedField<u"Thumbnails", TkestJpegTextFamily<&TkestInfo::Thumbnails, etNoValue>>;
 using TkestJpegQTablesQualityField = TkestNamedField<u"Quality", TkestJpegNumberFamily<&TkestInfo::Quality>>;
-using TkestJpegIntegrityField = TkestNamedField<u"Integrity", TkestJpegDecodedFamily<TkestWDXStringWField>>;
-using TkestJpegScansField = TkestNamedField<u"Scans", TkestJpegDecodedFamily<TkestWDXInt32Field>>;
-using TkestJpegTrailerField = TkestNamedField<u"Trailer", TkestJpegDecodedFamily<TkestWDXInt64Field>>;
+using TkestJpegIntegrityField =
+    TkestNamedField<u"Integrity", TkestJpegDecodedFamily<TkestWDXStringWField, &TkestInfo::Integrity>>;
+using TkestJpegScansField = TkestNamedField<u"Scans", TkestJpegDecodedFamily<TkestWDXInt32Field, &TkestInfo::Scans>>;
+using TkestJpegTrailerField =
+    TkestNamedField<u"Trailer", TkestJpegDecodedFamily<TkestWDXInt64Field, &TkestInfo::Trailer, true>>;
 using TkestIccTypeField = TkestNamedField<u"ICC CMM", TkestIccAnsiFamily<&TkestIccInfo::IccCmm>>;
 using TkestIccVersionField = TkestNamedField<u"ICC version", TkestIccAnsiFamily<&TkestIccInfo::IccVersion>>;
 using TkestIccClassField = TkestNamedField<u"ICC class", TkestIccAnsiFamily<&TkestIccInfo::IccClass>>;

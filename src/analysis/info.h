@@ -15,6 +15,12 @@ enum TkestFileKind : std::uint8_t { fkUnknown = 0, fkIccProfile = 1, fkJpeg = 2 
 // first demand by DecodeFully. The ICC members come from the TkestIccInfo base.
 class TkestInfo final : public TkestWDXData, public TkestIccInfo {
 public:
+    // The full decoding pass (decode.cpp): parses the whole file named by FileName and fills
+    // the five members below, once. Several threads may read the record at the same time:
+    // the first to call runs the pass, the others wait for it; afterwards the members are
+    // only read. Read them only after calling it.
+    void DecodeFully();
+
     std::u16string FileName;  // as the host passed it
     std::uint8_t Kind = fkUnknown;
 
@@ -29,4 +35,14 @@ public:
     bool Debug = false;
     TkestMD5Digest QTablesDigest{};
     std::int32_t Quality = 0;
+
+    // --- The full decoding pass ---
+    bool FullDecodeDone = false;
+    std::u16string Integrity;  // "OK", "Unsupported yet", "Corrupted (N% read)"; empty when the pass failed
+    std::string SegmentsFull;  // the APP-segment catalogue of the whole file
+    std::int32_t Scans = 0;    // scans whose decoding began
+    std::int64_t Trailer = 0;  // bytes after EOI, for a pass that ended with it
+
+private:
+    std::mutex DecodeLock;  // held while the pass runs
 };
