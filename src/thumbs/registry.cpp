@@ -5,20 +5,42 @@
 #include "thumbs/exif.h"
 #include "thumbs/jfif.h"
 #include "thumbs/mpf.h"
+#include "thumbs/vendor_multi.h"
+#include "thumbs/vendor_sequenced.h"
+#include "thumbs/vendor_single.h"
 
 namespace {
 
 constexpr TkestJpegThumbHandlerClass kThumbHandlers[] = {
     HandlerClassOf<TkestJpegThumbBaseHandler>(),  // 0  "UNK*"
-    // 1-5:   APP2v1, APP2v2, APP3 (multi-segment), APP4, APP5 (single-segment)
+    HandlerClassOf<TkestJpegThumbAPP2v1Handler>(),  // 1  "APP2v1"
+    HandlerClassOf<TkestJpegThumbAPP2v2Handler>(),  // 2  "APP2v2"
+    HandlerClassOf<TkestJpegThumbAPP3Handler>(),    // 3  "APP3"
+    HandlerClassOf<TkestJpegThumbAPP4Handler>(),    // 4  "APP4"
+    HandlerClassOf<TkestJpegThumbAPP5Handler>(),    // 5  "APP5"
     HandlerClassOf<TkestJpegThumbJFIFHandler>(),  // 6  "JFIF"
     HandlerClassOf<TkestJpegThumbJFXXHandler>(),  // 7  "JFXX"
     HandlerClassOf<TkestJpegThumbExifHandler>(),  // 8  "EXIF"
     HandlerClassOf<TkestJpegThumbMPFHandler>(),   // 9  "MPF"
-    // 10-13: FPXR2, FPXR4, FLIR, Photoshop
-    // 14-17: H3X0, HPSCv2, HPSCv1, SCRNAIL
-    // 18-20: PDBigTN, QVGA, BGTH
-    // 21-28: PRV, Samsung, XMTH, RICOH, PENTAX, SCALADO, QTIDebug, Qualcomm
+    HandlerClassOf<TkestJpegThumbFPXR2Handler>(),             // 10 "FPXR2"
+    HandlerClassOf<TkestJpegThumbFPXR4Handler>(),             // 11 "FPXR4"
+    HandlerClassOf<TkestJpegThumbFLIRHandler>(),              // 12 "FLIR"
+    HandlerClassOf<TkestJpegThumbPhotoshopHandler>(),         // 13 "PS"
+    HandlerClassOf<TkestJpegThumbH3X0Handler>(),              // 14 "H3X0"
+    HandlerClassOf<TkestJpegThumbHPSCHandler2>(),             // 15 "HPSCv2"
+    HandlerClassOf<TkestJpegThumbHPSCHandler1>(),             // 16 "HPSCv1", asked before HPSCv2
+    HandlerClassOf<TkestJpegThumbSCRNAILHandler>(),           // 17 "SCRNAIL"
+    HandlerClassOf<TkestJpegThumbPDBigTNHandler>(),           // 18 "PDBigTN"
+    HandlerClassOf<TkestJpegThumbQVGAHandler>(),              // 19 "QVGA"
+    HandlerClassOf<TkestJpegThumbBGTHHandler>(),              // 20 "BGTH"
+    HandlerClassOf<TkestJpegThumbPrvHandler>(),               // 21 "PRV"
+    HandlerClassOf<TkestJpegThumbSamsungHandler>(),           // 22 "Samsung"
+    HandlerClassOf<TkestJpegThumbXMTHHandler>(),              // 23 "XMTH"
+    HandlerClassOf<TkestJpegThumbRICOHHandler>(),             // 24 "RICOH"
+    HandlerClassOf<TkestJpegThumbPENTAXHandler>(),            // 25 "PENTAX"
+    HandlerClassOf<TkestJpegThumbSCALADOHandler>(),           // 26 "SCALADO"
+    HandlerClassOf<TkestJpegThumbQTIDebugMetadataHandler>(),  // 27 "QTIDebug"
+    HandlerClassOf<TkestJpegThumbQualcommHandler>(),          // 28 "Qualcomm"
 };
 
 }  // namespace
