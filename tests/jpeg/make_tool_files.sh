@@ -7,14 +7,19 @@
 #   process/*.jpg       one file per coding process and option (see below)
 #   process.tsv         exiftool -n: file, EncodingProcess, ColorComponents
 #   corpus.tsv          the same for every JPEG of the corpus (path relative to the corpus)
+#   decode/*.jpg        more streams for the decoder: a larger picture, baseline and
+#                       progressive, restart intervals of rows and of blocks, 4:4:4, grey,
+#                       16-bit tables, transcoded by jpegtran
+#   damage/, damage.tsv, corpus_decode.tsv
+#                       damaged copies and what djpeg and jpeginfo -c say (make_damage.py)
 # Usage: make_tool_files.sh OUT [CORPUS]
 set -euo pipefail
 out=$1
 corpus=${ORVANE_CORPUS:-${2:-}}
 rm -rf "$out"
-mkdir -p "$out/q" "$out/process"
+mkdir -p "$out/q" "$out/process" "$out/decode"
 : > "$out/tools.txt"
-for tool in cjpeg jpegtran exiftool; do
+for tool in cjpeg jpegtran exiftool djpeg jpeginfo python3; do
   if command -v "$tool" > /dev/null; then echo "$tool" >> "$out/tools.txt"; fi
 done
 has() { grep -qx "$1" "$out/tools.txt"; }
@@ -40,6 +45,34 @@ if has cjpeg; then
     jpegtran -arithmetic "$out/process/baseline.jpg" > "$out/process/arithmetic.jpg"
     jpegtran -arithmetic -progressive "$out/process/baseline.jpg" > "$out/process/arithmetic-progressive.jpg"
   fi
+fi
+
+if has cjpeg; then
+  # A picture with detail everywhere; the stripes when ImageMagick is missing.
+  picture=$image
+  if command -v convert > /dev/null && convert -seed 7 -size 320x240 plasma:fractal "$out/picture.ppm" 2> /dev/null; then
+    picture=$out/picture.ppm
+  fi
+  d=$out/decode
+  cjpeg -quality 90 "$picture" > "$d/picture.jpg"
+  cjpeg -quality 90 -progressive "$picture" > "$d/picture-progressive.jpg"
+  cjpeg -quality 90 -restart 1 "$picture" > "$d/picture-restart-rows.jpg"
+  cjpeg -quality 90 -progressive -restart 5B "$picture" > "$d/picture-progressive-restart.jpg"
+  cjpeg -quality 95 -sample 1x1 -progressive -optimize "$picture" > "$d/picture-444-progressive.jpg"
+  cjpeg -sample 2x1 -restart 3B "$picture" > "$d/picture-422-restart.jpg"
+  cjpeg -grayscale -progressive "$picture" > "$d/picture-gray-progressive.jpg"
+  cjpeg -quality 3 "$picture" > "$d/picture-16bit-tables.jpg" 2> /dev/null
+  if has jpegtran; then
+    jpegtran -progressive "$d/picture.jpg" > "$d/picture-transcoded-progressive.jpg"
+    jpegtran -progressive -restart 2 "$d/picture.jpg" > "$d/picture-transcoded-restart.jpg"
+    jpegtran -arithmetic "$d/picture.jpg" > "$d/picture-arithmetic.jpg"
+  fi
+fi
+
+if has python3; then
+  originals=("$out"/process/baseline.jpg "$out"/process/progressive.jpg "$out"/process/restart.jpg "$out"/decode/*.jpg)
+  [ -e "${originals[0]}" ] || originals=()
+  python3 "$(dirname "$0")/make_damage.py" "$out" "${originals[@]}" ${corpus:+--corpus "$corpus"}
 fi
 
 if has exiftool; then
