@@ -165,8 +165,9 @@ private:
         if (total == kUnknown) {
             line = std::to_string(done) + " files  " + rate_text + " files/s";
         } else {
-            constexpr std::uint64_t kWidth = 20;
-            const std::uint64_t filled = total == 0 ? kWidth : std::min(kWidth, done * kWidth / total);
+            constexpr std::size_t kWidth = 20;
+            const std::size_t filled =
+                total == 0 ? kWidth : static_cast<std::size_t>(std::min<std::uint64_t>(kWidth, done * kWidth / total));
             line = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "]  " + std::to_string(done) +
                    "/" + std::to_string(total) + " files  " + rate_text + " files/s";
             if (rate > 0 && total >= done) {
