@@ -1,7 +1,6 @@
 // The collection: dispatch of the segments of an APP run to the handler classes, the
 // bytes a multi-segment handler collects, the records and their file ranges, and the
 // check of the previews that segments point to elsewhere in the file.
-#include "thumbs/percent_read.h"
 #include "thumbs/registry.h"
 #include "thumbs/thumbs.h"
 
@@ -190,7 +189,7 @@ void TkestJpegThumbs::ProcessPostThumbs(TStream& AStream) {
         if (post.Offset < 0 || static_cast<std::uint64_t>(post.Offset) >= fileSize || post.Size <= 0) continue;
         FileRangeStream range(AStream, static_cast<std::uint64_t>(post.Offset), static_cast<std::uint64_t>(post.Size));
         parser.Parse(range, 0, 0);  // a full check
-        const int percent = PercentReadOf(parser);
+        const int percent = parser.PercentRead();
         if (percent == 0) continue;
         TkestJpegThumb& thumb = Thumbs.emplace_back();
         thumb.Kind = tkCompressed;

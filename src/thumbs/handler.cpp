@@ -1,7 +1,6 @@
 // What every handler can do: report a preview, and check a candidate before it is
 // reported. Compressed candidates are parsed in place with the collection's shared parser;
 // raw pixel candidates are measured by the bytes present against the bytes they require.
-#include "thumbs/percent_read.h"
 #include "thumbs/thumbs.h"
 
 #include <algorithm>
@@ -40,7 +39,7 @@ TkestStreamCheck TkestJpegThumbHandler::CheckStream(TStream& AStream, std::uint1
     AStream.Seek(0);
     TkestStreamCheck check;
     check.Result = parser.Parse(AStream, AOptions, AColorModel);
-    check.Percent = PercentReadOf(parser);
+    check.Percent = parser.PercentRead();
     check.Consumed = parser.Position;
     if (parser.FrameSeen) {
         check.Width = parser.Width;

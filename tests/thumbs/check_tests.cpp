@@ -99,7 +99,6 @@ TEST(ScanForJpeg, TwentyBytesOrFewerAreNotExamined) {
 }
 
 TEST(ScanForJpeg, FindsStreamsOneAfterTheOther) {
-    SKIP_WITHOUT_DECODER();
     const Bytes first = jpeg_fixture::BaselineImage(32, 16);
     const Bytes second = jpeg_fixture::BaselineImage(48, 8, 1);
     const Bytes data = Concat({Text("xyz"), first, second, Bytes(30, 0)});
@@ -115,7 +114,6 @@ TEST(ScanForJpeg, FindsStreamsOneAfterTheOther) {
 }
 
 TEST(ScanForJpeg, SkipsAStreamTheHandlerReportedButLooksFurther) {
-    SKIP_WITHOUT_DECODER();
     // The handler reported the stream at 6 itself: the scan does not list 6 again, but goes
     // on from 7 and finds the stream after it.
     const Bytes first = jpeg_fixture::BaselineImage(32, 16);
@@ -128,7 +126,6 @@ TEST(ScanForJpeg, SkipsAStreamTheHandlerReportedButLooksFurther) {
 }
 
 TEST(AddJpegThumb, StreamCutInItsScanIsCorruptAndIncomplete) {
-    SKIP_WITHOUT_DECODER();
     const Bytes image = jpeg_fixture::BaselineImage(256, 128);
     const Bytes cut(image.begin(), image.end() - 300);
     TkestJpegThumbs thumbs;

@@ -77,7 +77,6 @@ std::string Thumbnails(const std::filesystem::path& file) {
 
 TEST(ToolFiles, ExifThumbnailsWrittenByExiftool) {
     if (!HasTool("exiftool")) GTEST_SKIP() << "exiftool was not found by the setup step";
-    SKIP_WITHOUT_DECODER();
     const auto rows = ReadTsv(ToolDir() / "expected.tsv");
     ASSERT_EQ(rows.size(), 4u);
     for (const auto& row : rows) {
@@ -92,7 +91,6 @@ TEST(ToolFiles, ExifThumbnailsWrittenByExiftool) {
 // Files the fixture builder writes
 
 TEST(BuiltFiles, JfifAndJfxxThumbnails) {
-    SKIP_WITHOUT_DECODER();
     Bytes jfif = jpeg_fixture::JfifPayload();
     jfif[12] = 3;
     jfif[13] = 2;
@@ -111,7 +109,6 @@ TEST(BuiltFiles, JfifAndJfxxThumbnails) {
 // from the MP header (as the format defines it) or from the file's start (as some writers
 // store it); either way one of the pair of places holds the preview.
 TEST(BuiltFiles, MpfPreviewAfterTheMainImage) {
-    SKIP_WITHOUT_DECODER();
     const Bytes preview = jpeg_fixture::BaselineImage(320, 240);
     for (bool absolute : {false, true}) {
         auto mpf = [&](std::uint32_t offset) {
@@ -197,7 +194,6 @@ std::set<std::string> SizesIn(const std::string& thumbnails) {
 TEST(Corpus, EveryPreviewExiftoolDecodesIsListedWithItsSize) {
     if (!std::filesystem::exists(CorpusDir() / "MANIFEST.tsv"))
         GTEST_SKIP() << "no corpus at " << CorpusDir() << " (set ORVANE_CORPUS)";
-    SKIP_WITHOUT_DECODER();
     int files = 0, matched = 0, excepted = 0, sizeless = 0;
     std::set<std::string> exceptionsUsed;
     for (const auto& row : ReadTsv(CorpusDir() / "MANIFEST.tsv")) {

@@ -12,14 +12,6 @@
 #include <utility>
 #include <vector>
 
-// Whether the JPEG parser decodes entropy-coded data yet: checks of compressed previews
-// report only what decodes, so without the decoder they report nothing.
-template <class Parser>
-constexpr bool kDecodes = requires(const Parser& p) { p.PercentRead(); };
-#define SKIP_WITHOUT_DECODER()                                                                          \
-    if (!kDecodes<TkestBaseJpegParser>) GTEST_SKIP() << "the JPEG parser does not decode scan data yet; " \
-                                                        "compressed previews cannot be checked"
-
 using Segments = std::vector<std::pair<std::uint8_t, Bytes>>;  // marker, payload
 
 // The segments as the parser hands a run over: 0xFF, marker, length field, payload.

@@ -66,7 +66,6 @@ std::string Thumbnails(const std::filesystem::path& file) {
 // label that "Thumbnails" shows each under.
 TEST(VendorCorpus, VendorPreviewsExiftoolDecodesAreListed) {
     SKIP_WITHOUT_CORPUS();
-    SKIP_WITHOUT_DECODER();
     static const std::regex entry(R"(^\s*(FLIR|FlashPix|Photoshop):(\w+)=\S+\s*(\S*)\s*(\d+x\d+)?)");
     int listed = 0, raw = 0;
     for (const ManifestRow& row : JpegRows()) {
@@ -124,7 +123,6 @@ const std::map<std::string, std::string> kNoVendorPreview = {
 
 TEST(VendorCorpus, FilesWithVendorSegmentsShowTheirPreviews) {
     SKIP_WITHOUT_CORPUS();
-    SKIP_WITHOUT_DECODER();
     static const std::regex handlers(R"(handlers=([^ |]*))");
     const std::set<std::string> standard = {"JFIF", "JFXX", "EXIF", "MPF", "PS"};
     std::set<std::string> used;

@@ -140,7 +140,6 @@ Bytes Fpxr(std::uint8_t type, std::uint16_t index, const Bytes& data) {
 }
 
 TEST(VendorRegistry, SegmentTwoClassesAcceptGoesToTheLaterRegistered) {
-    SKIP_WITHOUT_DECODER();
     struct Case {
         const char* what;
         std::uint8_t marker;
@@ -232,12 +231,10 @@ std::vector<MultiCase> MultiCases() {
 }
 
 TEST(VendorMulti, EachClassCollectsItsRunAndFindsThePreview) {
-    SKIP_WITHOUT_DECODER();
     for (const MultiCase& c : MultiCases()) EXPECT_EQ(Found(*Collect(c.segments)), c.found) << c.what;
 }
 
 TEST(VendorMulti, RunCutShortByTheEndOfDataIsListedIncomplete) {
-    SKIP_WITHOUT_DECODER();
     for (const MultiCase& c : MultiCases()) {
         Bytes run = AppRun(c.segments);
         run.resize(run.size() - c.segments.back().second.size() / 3);  // the last segment arrives cut
@@ -252,7 +249,6 @@ TEST(VendorMulti, RunCutShortByTheEndOfDataIsListedIncomplete) {
 }
 
 TEST(VendorMulti, RefusedSegmentEndsTheRun) {
-    SKIP_WITHOUT_DECODER();
     for (const MultiCase& c : MultiCases()) {
         if (c.segments.size() < 2) continue;
         // A COM segment continues no run: the preview is cut after the first segment.
@@ -267,7 +263,6 @@ TEST(VendorMulti, RefusedSegmentEndsTheRun) {
 }
 
 TEST(VendorMulti, RunOfTwoSegmentsMapsToTwoFileRanges) {
-    SKIP_WITHOUT_DECODER();
     const auto halves = Split(Image(), 2);
     const Bytes ricoh = Sig(std::string_view("RICOH\0\0\0", 8));
     const auto thumbs = Collect(Pieces(0xE7, ricoh, halves));
@@ -283,7 +278,6 @@ TEST(VendorMulti, RunOfTwoSegmentsMapsToTwoFileRanges) {
 }
 
 TEST(VendorMulti, ContinuationRules) {
-    SKIP_WITHOUT_DECODER();
     const Bytes& image = Image();
     const auto halves = Split(image, 2);
     const Bytes qualcomm = Sig(std::string_view("Qualcomm Camera Debug\0", 22));
@@ -314,7 +308,6 @@ TEST(VendorMulti, ContinuationRules) {
 }
 
 TEST(VendorMulti, FlirFindsPngAndJpeg) {
-    SKIP_WITHOUT_DECODER();
     const Bytes png = Concat({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, Be32(13), Sig("IHDR"), Be32(90), Be32(70),
                               {8, 2, 0, 0, 0}, Be32(0), Be32(0), Sig("IEND"), Be32(0)});
     const Bytes record = Concat({png, Image(), Bytes(30, 0)});
@@ -323,7 +316,6 @@ TEST(VendorMulti, FlirFindsPngAndJpeg) {
 }
 
 TEST(VendorMulti, PhotoshopResourceWalk) {
-    SKIP_WITHOUT_DECODER();
     const Bytes thumb = Resource("8BIM", 0x040C, "", ThumbnailData(1, Image()));
     struct Case {
         const char* what;
@@ -462,7 +454,6 @@ Bytes App5(std::uint16_t width, std::uint16_t height, const Bytes& data, std::ui
 }
 
 TEST(VendorSingle, SignedStreams) {
-    SKIP_WITHOUT_DECODER();
     const Bytes two = Concat({Image(), SmallImage(), Bytes(30, 0)});
     struct Case {
         const char* what;
@@ -536,7 +527,6 @@ TEST(VendorSingle, PDBigTNCutShortIsCheckedWithTheBytesPresent) {
 }
 
 TEST(VendorSingle, RebuiltPreviews) {
-    SKIP_WITHOUT_DECODER();
     const Bytes small = ScanData(320, 240);
     const Bytes large = ScanData(480, 360);
     const Bytes scan96 = ScanData(96, 32);
@@ -697,7 +687,6 @@ Bytes Samsung(std::uint16_t id, std::uint16_t seq, const Bytes& data) {
 }
 
 TEST(VendorSequenced, SamsungStreamWithoutSoi) {
-    SKIP_WITHOUT_DECODER();
     const Bytes& image = Image();
     const Bytes stream(image.begin() + 2, image.end());  // from the marker after SOI
     const auto thirds = Split(stream, 3);
@@ -722,7 +711,6 @@ TEST(VendorSequenced, SamsungStreamWithoutSoi) {
 Bytes Xmth(std::uint8_t count, const Bytes& data) { return Concat({Sig("XMTH"), Be32(1), {count}, data}); }
 
 TEST(VendorSequenced, XmthTakesTheAnnouncedSegments) {
-    SKIP_WITHOUT_DECODER();
     const auto thirds = Split(Image(), 3);
     const Segments three = {{0xE2, Xmth(3, thirds[0])}, {0xE2, Concat({Sig("XMTH"), thirds[1]})},
                             {0xE2, Concat({Sig("XMTH"), thirds[2]})}};
