@@ -28,3 +28,7 @@ bool IsJpegHeader(std::span<const std::uint8_t> AProbe);
 bool IsJpegFile(const std::u16string& AFileName);
 // Fills the JPEG members of AInfo from an open file stream.
 void AnalyseJpeg(TStream& AStream, TkestInfo& AInfo);
+// The full decoding pass over a whole stream (decode.cpp): fills Integrity, Scans, Trailer
+// and SegmentsFull, not FullDecodeDone. Read and allocation failures are exceptions, and
+// so is decoding work beyond its budget; nothing is filled before the parse has ended.
+void DecodeJpeg(TStream& AStream, TkestInfo& AInfo);
