@@ -22,6 +22,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <span>
 
 namespace {
@@ -866,9 +867,21 @@ int TkestScanDecoder::Run() {
         }
     }
 
+    std::array<std::uint64_t, 4> mapped{};
+    for (std::size_t f = 0; f < 4; ++f)
+        if (const auto& map = P.CoefficientMaps[f]) mapped[f] = map->DataSize();
     P.PrepareCoefficientMaps();
     for (std::size_t i = 0; i < scan.size(); ++i)
         Comps[i].Map = P.CoefficientMaps[static_cast<std::size_t>(scan[i].FrameIndex)].get();
+    // The work of the scan, counted before any of it is done: every block of its MCUs (the
+    // loop visits each MCU at most once), and the maps it set up anew.
+    std::uint64_t work = 0;
+    for (const TkestScanComponent& sc : scan)
+        work += static_cast<std::uint64_t>(grid) * static_cast<std::uint64_t>(sc.BlocksAcross * sc.BlocksDown);
+    for (std::size_t f = 0; f < 4; ++f)
+        if (const auto& map = P.CoefficientMaps[f]; map && map->DataSize() != mapped[f])
+            work += map->DataSize() / sizeof(std::uint64_t);
+    P.ChargeWork(work);
 
     if (!P.ReadBuffer.empty())
         From = Source::Buffer;
@@ -905,6 +918,37 @@ int TkestBaseJpegParser::ReadScanData() {
 void TkestBaseJpegParser::ClearRestartState() {
     for (auto& c : ScanComponents) c.DcPredictor = 0;
     McusSinceRestart = 0;
+}
+
+// Bounded work. A few bytes can describe enormous work: end-of-band runs pass up to 32,767
+// blocks without a bit (T.81 G.1.2.2), and each scan header of a few bytes may cover the
+// whole frame again. So a parse may pass kWorkPerByte blocks per byte of its stream plus
+// kWorkPerFrameBlock per block of its frame, counting the blocks of every scan's MCUs and
+// of every coefficient map set up; a scan that would go beyond ends the parse like a failed
+// allocation. Real files stay far below (hostile_tests' corpus test reports how far): in each
+// of them every block costs at least one bit of some scan.
+namespace {
+constexpr std::uint64_t kWorkPerByte = 256;
+constexpr std::uint64_t kWorkPerFrameBlock = 2;
+}  // namespace
+
+std::uint64_t TkestBaseJpegParser::WorkBudget() const {
+    std::uint64_t frameBlocks = 0;
+    if (FrameSeen && MaxHSampling > 0 && MaxVSampling > 0) {
+        // The frame's MCU grid (T.81 A.2.2) by the blocks of one MCU.
+        const std::uint64_t across = (static_cast<std::uint64_t>(Width) + 8 * MaxHSampling - 1) / (8 * MaxHSampling);
+        const std::uint64_t down = (static_cast<std::uint64_t>(Height) + 8 * MaxVSampling - 1) / (8 * MaxVSampling);
+        std::uint64_t perMcu = 0;
+        for (const TkestFrameComponent& c : std::span(FrameComponents).first(static_cast<std::size_t>(ComponentCount)))
+            perMcu += static_cast<std::uint64_t>(c.HSampling * c.VSampling);
+        frameBlocks = across * down * perMcu;
+    }
+    return kWorkPerByte * (Stream ? Stream->Size() : 0) + kWorkPerFrameBlock * frameBlocks;
+}
+
+void TkestBaseJpegParser::ChargeWork(std::uint64_t ABlocks) {
+    Work += ABlocks;
+    if (Work > WorkBudget()) throw std::bad_alloc();
 }
 
 std::uint64_t TkestBaseJpegParser::MapBudget(const TkestMCUs* AExcept) const {

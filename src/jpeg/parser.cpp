@@ -127,6 +127,7 @@ void TkestBaseJpegParser::Reset() {
     MaxVSampling = 0;
     KeepCoefficients = false;
     ScanCount = 0;
+    Work = 0;
     ComponentIds.clear();
     ScanComponentCount = 0;
     ScanComponents = {};

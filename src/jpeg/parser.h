@@ -151,6 +151,13 @@ public:
     // Bytes of DQT payloads collected in this parse.
     std::size_t QuantTableDataLength() const { return QuantTableData.size(); }
 
+    // The decoding work a parse may do, in blocks: proportional to the size of its stream and
+    // to the blocks of its frame (decoder.cpp).
+    std::uint64_t WorkBudget() const;
+    // Adds ABlocks to Work; throws std::bad_alloc, as a failed allocation would, when that
+    // passes WorkBudget().
+    void ChargeWork(std::uint64_t ABlocks);
+
     // The share of the image's data units that decoded, in percent: the mean over the frame
     // components of decoded / expected units, rounded half to even; 99 instead of 100 when
     // some unit is missing, 1 instead of 0 when some unit decoded. 0 without a frame.
@@ -170,6 +177,8 @@ public:
     std::bitset<256> AllowedMarkers;
     std::int32_t ScanCount = 0;          // scans whose decoding began
     bool RestartDamage = false;          // a restart interval was damaged or skipped
+    // Blocks of work the scans of this parse were counted for (ChargeWork).
+    std::uint64_t Work = 0;
 
     // --- Frame header ---
     bool FrameSeen = false;
