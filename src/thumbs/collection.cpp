@@ -187,7 +187,11 @@ void TkestJpegThumbs::ProcessPostThumbs(TStream& AStream) {
     const std::uint64_t fileSize = AStream.Size();
     for (const TkestJpegPostThumb& post : PostThumbs) {
         if (post.Offset < 0 || static_cast<std::uint64_t>(post.Offset) >= fileSize || post.Size <= 0) continue;
-        FileRangeStream range(AStream, static_cast<std::uint64_t>(post.Offset), static_cast<std::uint64_t>(post.Size));
+        // A size reaching past the end of the file stands for the bytes the file holds, so
+        // that the stream's size (which bounds the decoding work of the check) is true.
+        const std::uint64_t size = std::min<std::uint64_t>(static_cast<std::uint64_t>(post.Size),
+                                                           fileSize - static_cast<std::uint64_t>(post.Offset));
+        FileRangeStream range(AStream, static_cast<std::uint64_t>(post.Offset), size);
         parser.Parse(range, 0, 0);  // a full check
         const int percent = parser.PercentRead();
         if (percent == 0) continue;
