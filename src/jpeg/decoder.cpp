@@ -936,8 +936,10 @@ std::uint64_t TkestBaseJpegParser::WorkBudget() const {
     std::uint64_t frameBlocks = 0;
     if (FrameSeen && MaxHSampling > 0 && MaxVSampling > 0) {
         // The frame's MCU grid (T.81 A.2.2) by the blocks of one MCU.
-        const std::uint64_t across = (static_cast<std::uint64_t>(Width) + 8 * MaxHSampling - 1) / (8 * MaxHSampling);
-        const std::uint64_t down = (static_cast<std::uint64_t>(Height) + 8 * MaxVSampling - 1) / (8 * MaxVSampling);
+        const auto mcuWidth = static_cast<std::uint64_t>(8 * MaxHSampling);
+        const auto mcuHeight = static_cast<std::uint64_t>(8 * MaxVSampling);
+        const std::uint64_t across = (static_cast<std::uint64_t>(Width) + mcuWidth - 1) / mcuWidth;
+        const std::uint64_t down = (static_cast<std::uint64_t>(Height) + mcuHeight - 1) / mcuHeight;
         std::uint64_t perMcu = 0;
         for (const TkestFrameComponent& c : std::span(FrameComponents).first(static_cast<std::size_t>(ComponentCount)))
             perMcu += static_cast<std::uint64_t>(c.HSampling * c.VSampling);
