@@ -9,12 +9,13 @@
 // at any other 0xFF xx as a marker. That reader is the exact path below. The fast path works
 // like libjpeg-turbo's decode_mcu_fast: a 64-bit window filled eight bytes at a time from the
 // memory already at hand (the read buffer, or a memory stream), zero bits appended where the
-// data stops (a marker, the end of the buffer). An MCU is first decoded on the fast path;
-// if it needed any of the appended bits, or met anything unusual (an invalid code, a
-// magnitude of more than 16 bits), its state is restored and the MCU is decoded again on the
-// exact path, which alone refills the read buffer and meets markers. Bytes loaded ahead are
-// given back (ToExact) whenever the exact path or the walk takes over, so the stream is
-// never read further than the exact reader would have read it.
+// data stops (a marker, the end of the buffer). MCUs are decoded on the fast path, a run at a
+// time with the window in registers (FastRun); an MCU that needed any of the appended bits,
+// or met anything unusual (an invalid code, a magnitude of more than 16 bits), is restored
+// and decoded again on the exact path, which alone refills the read buffer and meets
+// markers. Bytes loaded ahead are given back (ToExact) whenever the exact path or the walk
+// takes over, so the stream is never read further than the exact reader would have read it.
+// The block decoders are written once, for either reader.
 #include "jpeg/coefficients.h"
 #include "jpeg/parser.h"
 
@@ -92,13 +93,40 @@ inline int SelectBit(std::uint64_t x, int n) {
 
 std::int32_t Saturate32(std::int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(v); }
 
+// The entries of TkestHuffmanTable::Fast, by the next 12 bits of the data: bits 0-5 the bits
+// to consume (so that a shift by the entry itself consumes them), 6-11 how far they advance
+// the zigzag index, kEnds when they end the block (EOB), kPair when they hold two
+// coefficients (AC tables). One coefficient of an AC table: its code and magnitude, advance
+// run + 1; EOB: its code, advance 0, kEnds; two: a coefficient and then a coefficient or EOB
+// whose bits fit in 12 together. ZRL and symbols T.81 does not define get no entry. DC
+// tables: the code and magnitude of the difference.
+constexpr std::uint32_t kEnds = 0x1000, kPair = 0x2000;
+
+std::uint32_t FastEntry(std::uint32_t bits, std::uint32_t advance, bool ends, bool pair) {
+    return bits | advance << 6 | (ends ? kEnds : 0) | (pair ? kPair : 0);
+}
+
+void AddPairs(TkestHuffmanTable& t) {
+    const std::array<std::uint16_t, 4096> single = t.Fast;
+    for (std::uint32_t i = 0; i < 4096; ++i) {
+        const std::uint32_t first = single[i];
+        const std::uint32_t bits1 = first & 63, advance1 = first >> 6 & 63;
+        if (first == 0 || (first & kEnds) || bits1 > 10) continue;
+        // The second's bits must all be among the 12 - bits1 known ones.
+        const std::uint32_t second = single[(i << bits1) & 0xFFF];
+        const std::uint32_t bits2 = second & 63, advance2 = second >> 6 & 63;
+        if (second == 0 || bits1 + bits2 > 12) continue;
+        t.Fast[i] = static_cast<std::uint16_t>(FastEntry(bits1 + bits2, advance1 + advance2, (second & kEnds) != 0, true));
+    }
+}
+
 // T.81 C and F.2.2.3: canonical codes, shortest first; per length the first and last code
 // and where its symbols begin; an 8-bit lookup for the short codes. A table whose codes of
 // some length would not fit in that many bits is refused (libjpeg refuses it likewise):
 // building its lookup would write past the table's end, and no stream can use it as coded.
 bool BuildLookup(TkestHuffmanTable& t, bool AAc) {
     t.Lookup.fill(0);
-    t.FastAc.fill(0);
+    t.Fast.fill(0);
     t.LastCode.fill(-1);
     t.FirstCode.fill(0);
     t.FirstIndex.fill(0);
@@ -123,24 +151,295 @@ bool BuildLookup(TkestHuffmanTable& t, bool AAc) {
                 for (std::uint32_t e = 0; e < span; ++e)
                     t.Lookup[code * span + e] = static_cast<std::uint16_t>(static_cast<std::uint32_t>(length) << 8 | symbol);
             }
-            // An AC coefficient whose code and magnitude bits fit in 12: total | size << 4 | run << 8.
-            const std::uint32_t size = symbol & 15;
-            const auto total = static_cast<std::uint32_t>(length) + size;
-            if (AAc && total <= 12) {
-                const std::uint32_t span = 1u << (12 - total);
+            // A coefficient whose code and magnitude bits fit in 12 (AC: run/size; DC: the
+            // size alone).
+            const std::uint32_t size = AAc ? symbol & 15 : symbol, run = AAc ? symbol >> 4 : 0;
+            const std::uint32_t total = static_cast<std::uint32_t>(length) + size;
+            const bool eob = AAc && symbol == 0x00;
+            if (total <= 12 && (size > 0 || eob || !AAc)) {
                 const std::uint32_t first = code << (12 - length);
-                const std::uint32_t count = span << size;  // every magnitude value
-                const auto entry = static_cast<std::uint16_t>(total | size << 4 | (symbol >> 4) << 8);
-                for (std::uint32_t e = 0; e < count; ++e) t.FastAc[first + e] = entry;
+                const std::uint32_t count = 1u << (12 - length);  // every magnitude value
+                const auto entry = static_cast<std::uint16_t>(FastEntry(total, eob ? 0 : run + 1, eob, false));
+                for (std::uint32_t e = 0; e < count; ++e) t.Fast[first + e] = entry;
             }
         }
         code <<= 1;
     }
+    if (AAc) AddPairs(t);
     t.LookupBuilt = true;
     return true;
 }
 
 enum class Kind { Sequential, DcFirst, DcRefine, AcFirst, AcRefine };
+
+// The tables and the blocks of one scan component.
+struct Component {
+    const TkestHuffmanTable* Dc = nullptr;
+    const TkestHuffmanTable* Ac = nullptr;
+    TkestMCUs* Map = nullptr;
+    int Blocks = 0;  // in one MCU
+};
+
+// The fast path's bit window, a value kept in registers while MCUs are decoded: the next bit
+// at the top of Bits, Count bits held, of which the last Padding are zeros appended where the
+// data stopped. Next is the next byte to load, End the end of the memory at hand.
+struct FastBits {
+    static constexpr bool kFast = true;
+
+    std::uint64_t Bits;
+    int Count;
+    int Padding;
+    const std::uint8_t* Next;
+    const std::uint8_t* End;
+
+    // At least 57 bits afterwards (zeros once the data stops).
+    void Refill() {
+        if (End - Next >= 8) {
+            const std::uint64_t w = LoadBE64(Next);
+            if (!HasFFByte(w)) {
+                const int take = (63 - Count) >> 3;
+                Bits |= (w & ~(~std::uint64_t{0} >> (8 * take))) >> Count;
+                Next += take;
+                Count += 8 * take;
+                return;
+            }
+        }
+        *this = RefilledSlowly(*this);
+    }
+    // The bounds-checked refill, byte by byte up to a marker or the end, then zeros.
+    static FastBits RefilledSlowly(FastBits w);
+
+    void Consume(int n) {
+        Bits <<= n;
+        Count -= n;
+    }
+    std::uint32_t Peek(int n) const { return static_cast<std::uint32_t>(Bits >> (64 - n)); }
+    bool Overrun() const { return Padding > Count; }
+
+    int Symbol(const TkestHuffmanTable& t, int& symbol) {
+        if (Count < 32) Refill();
+        const std::uint32_t e = t.Lookup[Bits >> 56];
+        if (e != 0) {
+            symbol = static_cast<int>(e & 0xFF);
+            Consume(static_cast<int>(e >> 8));
+            return 0;
+        }
+        // Codes of 9 to 16 bits (T.81 F.2.2.3 with the 16 bits at hand).
+        for (int length = 9; length <= 16; ++length) {
+            const auto l = static_cast<std::size_t>(length);
+            const auto c = static_cast<std::int32_t>(Peek(length));
+            if (c <= t.LastCode[l] && c >= t.FirstCode[l]) {
+                symbol = t.Symbols[static_cast<std::size_t>(t.FirstIndex[l] + c - t.FirstCode[l])];
+                Consume(length);
+                return 0;
+            }
+        }
+        return kBail;
+    }
+    // n <= 16 bits right after Symbol, which left at least 16 at hand.
+    int Read(int n, std::uint32_t& v) {
+        v = n > 0 ? Peek(n) : 0;
+        Consume(n);
+        return 0;
+    }
+    int Skip(int n) {
+        while (n > Count) {
+            const int m = std::min(n, 32);
+            if (Count < m) Refill();
+            Consume(m);
+            n -= m;
+        }
+        Consume(n);
+        return 0;
+    }
+    // DC magnitudes above 16 bits are for the exact path.
+    static int TooLong(int s) { return s > 16 ? kBail : 0; }
+};
+
+FastBits FastBits::RefilledSlowly(FastBits w) {
+    while (w.Count <= 56) {
+        if (w.Next == w.End) break;
+        const std::uint8_t b = *w.Next;
+        if (b == 0xFF) {
+            if (w.End - w.Next < 2 || w.Next[1] != 0x00) break;
+            w.Next += 2;
+        } else {
+            ++w.Next;
+        }
+        w.Bits |= std::uint64_t{b} << (56 - w.Count);
+        w.Count += 8;
+    }
+    if (w.Count <= 56) {
+        w.Padding += 64 - w.Count;
+        w.Count = 64;
+    }
+    return w;
+}
+
+// ---------------------------------------------------------------------------------------
+// Block decoders. Each returns 0, or a result code (1, 2, 6), a marker code (RSTn, DNL) or,
+// on the fast path, kBail. R is FastBits or the exact reader.
+
+// The sequential block on the fast path: whole coefficients, and pairs of them, by one
+// look-up of 12 bits where they fit; the canonical decoding otherwise. Any error is left to
+// the exact path (kBail), which decodes the block the way the blocks below do.
+int SequentialBlockFast(FastBits& r, const Component& c) {
+    if (r.Count < 32) r.Refill();
+    if (const std::uint32_t entry = c.Dc->Fast[r.Bits >> 52]; entry != 0) {
+        r.Consume(static_cast<int>(entry & 63));
+    } else {
+        int s = 0;
+        if (r.Symbol(*c.Dc, s) != 0 || s > 16) return kBail;
+        r.Skip(s);
+    }
+    const TkestHuffmanTable& ac = *c.Ac;
+    int k = 1;
+    while (k < 64) {
+        if (r.Count < 32) r.Refill();
+        const std::uint32_t entry = ac.Fast[r.Bits >> 52];
+        const int advance = static_cast<int>(entry >> 6 & 63);
+        // A pair that reaches the end of the block is decoded one at a time: its first
+        // coefficient may end the block.
+        if (entry != 0 && !((entry & kPair) && k + advance >= 64)) {
+            r.Consume(static_cast<int>(entry & 63));
+            k += advance;
+            if (entry & kEnds) break;
+            continue;
+        }
+        int rs = 0;
+        if (r.Symbol(ac, rs) != 0) return kBail;
+        const int run = rs >> 4, size = rs & 15;
+        r.Consume(size);
+        if (size != 0)
+            k += run + 1;
+        else if (run == 15)
+            k = std::min(k + 16, 64);  // running past 63 simply ends the block
+        else if (run == 0)
+            break;
+        else
+            return kBail;
+    }
+    // A coefficient beyond the block (T.81 F.2.2.2).
+    return k > 64 ? kBail : 0;
+}
+// T.81 F.2.2.1, F.2.2.2: the DC difference, then run/size codes up to the end of block.
+template <class R>
+int SequentialBlock(R& r, const Component& c) {
+    if constexpr (R::kFast) return SequentialBlockFast(r, c);
+    int s = 0;
+    if (const int e = r.Symbol(*c.Dc, s)) return e;
+    if (const int e = r.Skip(s)) return e;
+    for (int k = 1; k < 64;) {
+        int rs = 0;
+        if (const int e = r.Symbol(*c.Ac, rs)) return e;
+        const int run = rs >> 4, size = rs & 15;
+        if (const int e = r.Skip(size)) return e;
+        if (size != 0) {
+            k += run + 1;
+            if (k > 64) return prCorrupt;
+        } else if (run == 15) {
+            k += 16;  // running past 63 simply ends the block
+        } else if (run == 0) {
+            break;
+        } else {
+            return prCorrupt;
+        }
+    }
+    return 0;
+}
+
+// T.81 G.1.2.1: the DC difference of a first pass; its value is never needed again.
+template <class R>
+int DcFirstBlock(R& r, const Component& c) {
+    int s = 0;
+    if (const int e = r.Symbol(*c.Dc, s)) return e;
+    if (const int e = R::TooLong(s)) return e;
+    return r.Skip(s);
+}
+
+// T.81 G.1.2.2: a first pass over the band Ss..Se, with end-of-band runs over whole blocks.
+template <class R>
+int AcFirstBlock(R& r, const Component& c, int ss, int se, int al, std::int32_t& eobRun, std::uint64_t& mask) {
+    if (eobRun > 0) {
+        --eobRun;
+        return 0;
+    }
+    for (int k = ss; k <= se; ++k) {
+        int rs = 0;
+        if (const int e = r.Symbol(*c.Ac, rs)) return e;
+        const int run = rs >> 4, size = rs & 15;
+        std::uint32_t v = 0;
+        if (size != 0) {
+            if (const int e = r.Read(size, v)) return e;
+            k += run;
+            if (k > se) return prCorrupt;
+            // The value as stored in 16 bits, shifted by Al (T.81 G.1.2.2 point transform);
+            // with Al up to 13 it can come out as 0.
+            const std::int32_t value =
+                (v >> (size - 1)) & 1 ? static_cast<std::int32_t>(v) : static_cast<std::int32_t>(v) - (1 << size) + 1;
+            const bool nonZero = (static_cast<std::uint32_t>(value) << al & 0xFFFFu) != 0;
+            const std::uint64_t bit = std::uint64_t{1} << k;
+            mask = nonZero ? mask | bit : mask & ~bit;
+        } else if (run == 15) {
+            k += 15;
+        } else {
+            std::uint32_t extra = 0;
+            if (run > 0)
+                if (const int e = r.Read(run, extra)) return e;
+            eobRun = static_cast<std::int32_t>((1u << run) + extra) - 1;
+            break;
+        }
+    }
+    return 0;
+}
+
+// T.81 G.1.2.3: a refinement of the band. Correction bits go to coefficients already
+// non-zero and never make them zero, so only their number matters: the walk over the band
+// counts them instead of reading them one by one.
+template <class R>
+int AcRefineBlock(R& r, const Component& c, int ss, int se, std::int32_t& eobRun, std::uint64_t& mask) {
+    const std::uint64_t upTo = BandMask(0, se);
+    int k = ss;
+    if (eobRun == 0) {
+        for (; k <= se; ++k) {
+            int rs = 0;
+            if (const int e = r.Symbol(*c.Ac, rs)) return e;
+            const int run = rs >> 4;
+            const int size = rs & 15;
+            if (size == 0 && run < 15) {
+                std::uint32_t extra = 0;
+                if (run > 0)
+                    if (const int e = r.Read(run, extra)) return e;
+                eobRun = static_cast<std::int32_t>((1u << run) + extra);
+                break;
+            }
+            // Any size counts as one newly non-zero coefficient, which has a sign bit.
+            const bool announced = size != 0;
+            // The walk stops at the (run + 1)-th zero coefficient from k on, or past Se.
+            int stop = k + run;
+            int corrections = 0;
+            if (stop > se || (mask & (((std::uint64_t{2} << run) - 1) << k)) != 0) {
+                // Not the common case of run + 1 zeros in a row from k on.
+                const std::uint64_t band = upTo & (~std::uint64_t{0} << k);
+                stop = SelectBit(~mask & band, run);
+                if (stop <= se) {
+                    corrections = stop - k - run;  // the coefficients passed that were not zero
+                } else {
+                    stop = se + 1;
+                    corrections = PopCount(mask & band);
+                }
+            }
+            if (const int e = r.Skip((announced ? 1 : 0) + corrections)) return e;
+            k = stop;
+            if (k <= se && announced) mask |= std::uint64_t{1} << k;
+        }
+    }
+    if (eobRun > 0) {
+        if (const int e = r.Skip(PopCount(mask & BandMask(k, se)))) return e;
+        --eobRun;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -150,14 +449,23 @@ public:
     explicit TkestScanDecoder(TkestBaseJpegParser& AParser) : P(AParser) {}
     int Run();
 
+    // The exact reader for the block decoders.
+    struct Exact {
+        static constexpr bool kFast = false;
+        TkestScanDecoder& D;
+        int Symbol(const TkestHuffmanTable& t, int& symbol) { return D.SymbolExact(t, symbol); }
+        int Read(int n, std::uint32_t& v) { return D.ReadExact(n, v); }
+        int Skip(int n) { return D.SkipExact(n); }
+        static int TooLong(int) { return 0; }
+    };
+
 private:
     // Where the bytes come from: the read buffer, a memory stream read in place (no read
     // buffer), or one stream Read per byte (neither).
     enum class Source { Buffer, Memory, Direct };
 
-    // The bit window: the next bit at the top of Bits; Count bits held, of which the last
-    // Padding are appended zeros. Next is the next byte to load; bytes before Floor never
-    // belong to the window.
+    // The bit window between MCU runs and on the exact path: as FastBits, and bytes before
+    // Floor never belong to it.
     struct Window {
         std::uint64_t Bits = 0;
         int Count = 0;
@@ -165,13 +473,6 @@ private:
         const std::uint8_t* Next = nullptr;
         const std::uint8_t* End = nullptr;
         const std::uint8_t* Floor = nullptr;
-    };
-
-    struct Component {
-        const TkestHuffmanTable* Dc = nullptr;
-        const TkestHuffmanTable* Ac = nullptr;
-        TkestMCUs* Map = nullptr;
-        int Blocks = 0;  // in one MCU
     };
 
     TkestBaseJpegParser& P;
@@ -184,9 +485,7 @@ private:
     std::int64_t Row = 0, Column = 0;
     std::array<Component, 4> Comps{};
     int CompCount = 0;
-    int McuBlocks = 0;
-    std::uint64_t* Mask = nullptr;  // the block of an AC scan's current MCU
-    std::uint64_t Scratch = 0;      // that block when the frame keeps no coefficients
+    std::uint64_t Scratch = 0;  // an AC scan's block when the frame keeps no coefficients
     bool Fast = false;
 
     // --- Bytes ---
@@ -204,6 +503,11 @@ private:
     // --- The exact path ---
     int MarkerResult(int m) const;
     int FillExact();
+    void Consume(int n) {
+        W.Bits <<= n;
+        W.Count -= n;
+    }
+    std::uint32_t Peek(int n) const { return static_cast<std::uint32_t>(W.Bits >> (64 - n)); }
     int SkipExact(int n);
     int ReadExact(int n, std::uint32_t& v);
     int SymbolExact(const TkestHuffmanTable& t, int& symbol);
@@ -215,88 +519,17 @@ private:
         W.Floor = W.Next;
     }
 
-    // --- The fast path ---
-    void RefillFast() {
-        if (W.End - W.Next >= 8) {
-            const std::uint64_t w = LoadBE64(W.Next);
-            if (!HasFFByte(w)) {
-                const int take = (63 - W.Count) >> 3;
-                W.Bits |= (w & ~(~std::uint64_t{0} >> (8 * take))) >> W.Count;
-                W.Next += take;
-                W.Count += 8 * take;
-                return;
-            }
-        }
-        RefillSlow();
+    // --- MCUs ---
+    std::uint64_t& MaskOf(std::int64_t column, std::int64_t row) {
+        TkestMCUs* map = Comps[0].Map;
+        return map ? map->GetRealValue(static_cast<std::int32_t>(column), static_cast<std::int32_t>(row)) : Scratch;
     }
-    void RefillSlow();
-    int SymbolFast(const TkestHuffmanTable& t, int& symbol) {
-        if (W.Count < 32) RefillFast();
-        const std::uint32_t e = t.Lookup[W.Bits >> 56];
-        if (e != 0) {
-            symbol = static_cast<int>(e & 0xFF);
-            Consume(static_cast<int>(e >> 8));
-            return 0;
-        }
-        return SymbolFastLong(t, symbol);
-    }
-    int SymbolFastLong(const TkestHuffmanTable& t, int& symbol);
-    void Consume(int n) {
-        W.Bits <<= n;
-        W.Count -= n;
-    }
-    std::uint32_t Peek(int n) const { return static_cast<std::uint32_t>(W.Bits >> (64 - n)); }
-    void SkipFast(int n) {
-        while (n > 0) {
-            if (W.Count < 32) RefillFast();
-            const int m = std::min(n, 32);
-            Consume(m);
-            n -= m;
-        }
-    }
-
-    // --- Either path ---
-    template <bool F>
-    int Symbol(const TkestHuffmanTable& t, int& symbol) {
-        if constexpr (F) return SymbolFast(t, symbol);
-        else return SymbolExact(t, symbol);
-    }
-    // Reads n <= 16 bits; on the fast path right after Symbol, which left 16 bits at hand.
-    template <bool F>
-    int Read(int n, std::uint32_t& v) {
-        if constexpr (F) {
-            v = n > 0 ? Peek(n) : 0;
-            Consume(n);
-            return 0;
-        } else {
-            return ReadExact(n, v);
-        }
-    }
-    template <bool F>
-    int Skip(int n) {
-        if constexpr (F) {
-            SkipFast(n);
-            return 0;
-        } else {
-            return SkipExact(n);
-        }
-    }
-
-    // --- Block decoders ---
-    template <bool F>
-    int SequentialBlock(const Component& c);
-    template <bool F>
-    int DcFirstBlock(const Component& c);
-    template <bool F>
-    int AcFirstBlock(const Component& c, std::uint64_t& mask);
-    template <bool F>
-    int AcRefineBlock(const Component& c, std::uint64_t& mask);
-    template <Kind K, bool F>
-    int Mcu();
+    template <Kind K, class R>
+    int Mcu(R& r, std::uint64_t* mask);
+    template <Kind K>
+    bool FastRun();
     template <Kind K>
     int Loop();
-
-    // --- MCU bookkeeping ---
     void Fetch(int i);
     void McuDone();
     void RoundUp() {
@@ -450,233 +683,96 @@ void TkestScanDecoder::ToExact() {
 }
 
 // ---------------------------------------------------------------------------------------
-// The fast path
+// MCUs
 
-// The bounds-checked refill: byte by byte up to a marker or the end of the memory at hand,
-// then zeros.
-void TkestScanDecoder::RefillSlow() {
-    while (W.Count <= 56) {
-        if (W.Next == W.End) break;
-        const std::uint8_t b = *W.Next;
-        if (b == 0xFF) {
-            if (W.End - W.Next < 2 || W.Next[1] != 0x00) break;
-            W.Next += 2;
-        } else {
-            ++W.Next;
-        }
-        W.Bits |= std::uint64_t{b} << (56 - W.Count);
-        W.Count += 8;
-    }
-    if (W.Count <= 56) {
-        W.Padding += 64 - W.Count;
-        W.Count = 64;
-    }
-}
-
-// Codes of 9 to 16 bits (T.81 F.2.2.3 with the 16 bits at hand).
-int TkestScanDecoder::SymbolFastLong(const TkestHuffmanTable& t, int& symbol) {
-    for (int length = 9; length <= 16; ++length) {
-        const auto l = static_cast<std::size_t>(length);
-        const auto c = static_cast<std::int32_t>(Peek(length));
-        if (c <= t.LastCode[l] && c >= t.FirstCode[l]) {
-            symbol = t.Symbols[static_cast<std::size_t>(t.FirstIndex[l] + c - t.FirstCode[l])];
-            Consume(length);
-            return 0;
-        }
-    }
-    return kBail;
-}
-
-// ---------------------------------------------------------------------------------------
-// Block decoders. Each returns 0, or a result code (1, 2, 6), a marker code (RSTn, DNL) or,
-// on the fast path, kBail.
-
-// T.81 F.2.2.1, F.2.2.2: the DC difference, then run/size codes up to the end of block.
-template <bool F>
-int TkestScanDecoder::SequentialBlock(const Component& c) {
-    int s = 0;
-    if (const int r = Symbol<F>(*c.Dc, s)) return r;
-    if constexpr (F) {
-        if (s > 16) return kBail;
-    }
-    if (const int r = Skip<F>(s)) return r;
-    if constexpr (F) {
-        // Whole coefficients whose code and magnitude fit in 12 bits take one look-up.
-        const TkestHuffmanTable& ac = *c.Ac;
-        for (int k = 1; k < 64;) {
-            if (W.Count < 32) RefillFast();
-            const std::uint32_t e = ac.FastAc[W.Bits >> 52];
-            int run, size;
-            if (e != 0) {
-                Consume(static_cast<int>(e & 15));
-                size = static_cast<int>(e >> 4 & 15);
-                run = static_cast<int>(e >> 8);
-            } else {
-                int rs = 0;
-                if (const int r = SymbolFast(ac, rs)) return r;
-                run = rs >> 4;
-                size = rs & 15;
-                Consume(size);
-            }
-            if (size != 0) {
-                k += run + 1;
-                if (k > 64) return prCorrupt;
-            } else if (run == 15) {
-                k += 16;
-            } else if (run == 0) {
-                break;
-            } else {
-                return prCorrupt;
-            }
-        }
-    } else {
-        for (int k = 1; k < 64;) {
-            int rs = 0;
-            if (const int r = SymbolExact(*c.Ac, rs)) return r;
-            const int run = rs >> 4, size = rs & 15;
-            if (const int r = SkipExact(size)) return r;
-            if (size != 0) {
-                k += run + 1;
-                if (k > 64) return prCorrupt;
-            } else if (run == 15) {
-                k += 16;  // running past 63 simply ends the block
-            } else if (run == 0) {
-                break;
-            } else {
-                return prCorrupt;
-            }
-        }
-    }
-    return 0;
-}
-
-// T.81 G.1.2.1: the DC difference of a first pass; its value is never needed again.
-template <bool F>
-int TkestScanDecoder::DcFirstBlock(const Component& c) {
-    int s = 0;
-    if (const int r = Symbol<F>(*c.Dc, s)) return r;
-    if constexpr (F) {
-        if (s > 16) return kBail;
-    }
-    return Skip<F>(s);
-}
-
-// T.81 G.1.2.2: a first pass over the band Ss..Se, with end-of-band runs over whole blocks.
-template <bool F>
-int TkestScanDecoder::AcFirstBlock(const Component& c, std::uint64_t& mask) {
-    if (EobRun > 0) {
-        --EobRun;
-        return 0;
-    }
-    const int se = P.SpectralEnd;
-    const int al = P.ApproxLow;
-    for (int k = P.SpectralStart; k <= se; ++k) {
-        int rs = 0;
-        if (const int r = Symbol<F>(*c.Ac, rs)) return r;
-        const int run = rs >> 4, size = rs & 15;
-        std::uint32_t v = 0;
-        if (size != 0) {
-            if (const int r = Read<F>(size, v)) return r;
-            k += run;
-            if (k > se) return prCorrupt;
-            // The value as stored in 16 bits, shifted by Al (T.81 G.1.2.2 point transform);
-            // with Al up to 13 it can come out as 0.
-            const std::int32_t value =
-                (v >> (size - 1)) & 1 ? static_cast<std::int32_t>(v) : static_cast<std::int32_t>(v) - (1 << size) + 1;
-            const bool nonZero = (static_cast<std::uint32_t>(value) << al & 0xFFFFu) != 0;
-            const std::uint64_t bit = std::uint64_t{1} << k;
-            mask = nonZero ? mask | bit : mask & ~bit;
-        } else if (run == 15) {
-            k += 15;
-        } else {
-            std::uint32_t extra = 0;
-            if (run > 0)
-                if (const int r = Read<F>(run, extra)) return r;
-            EobRun = static_cast<std::int32_t>((1u << run) + extra) - 1;
-            break;
-        }
-    }
-    return 0;
-}
-
-// T.81 G.1.2.3: a refinement of the band. Correction bits go to coefficients already
-// non-zero and never make them zero, so only their number matters: the walk over the band
-// counts them instead of reading them one by one.
-template <bool F>
-int TkestScanDecoder::AcRefineBlock(const Component& c, std::uint64_t& mask) {
-    const int se = P.SpectralEnd;
-    const std::uint64_t upTo = BandMask(0, se);
-    int k = P.SpectralStart;
-    if (EobRun == 0) {
-        for (; k <= se; ++k) {
-            int rs = 0;
-            if (const int r = Symbol<F>(*c.Ac, rs)) return r;
-            const int run = rs >> 4;
-            const int size = rs & 15;
-            if (size == 0 && run < 15) {
-                std::uint32_t extra = 0;
-                if (run > 0)
-                    if (const int r = Read<F>(run, extra)) return r;
-                EobRun = static_cast<std::int32_t>((1u << run) + extra);
-                break;
-            }
-            // Any size counts as one newly non-zero coefficient, which has a sign bit.
-            const bool announced = size != 0;
-            // The walk stops at the (run + 1)-th zero coefficient from k on, or past Se.
-            const std::uint64_t band = upTo & (~std::uint64_t{0} << k);
-            int stop = SelectBit(~mask & band, run);
-            int corrections;
-            if (stop <= se) {
-                corrections = stop - k - run;  // the coefficients passed that were not zero
-            } else {
-                stop = se + 1;
-                corrections = PopCount(mask & band);
-            }
-            if (const int r = Skip<F>((announced ? 1 : 0) + corrections)) return r;
-            k = stop;
-            if (k <= se && announced) mask |= std::uint64_t{1} << k;
-        }
-    }
-    if (EobRun > 0) {
-        if (const int r = Skip<F>(PopCount(mask & BandMask(k, se)))) return r;
-        --EobRun;
-    }
-    return 0;
-}
-
-template <Kind K, bool F>
-int TkestScanDecoder::Mcu() {
+template <Kind K, class R>
+int TkestScanDecoder::Mcu(R& r, std::uint64_t* mask) {
     if constexpr (K == Kind::AcFirst) {
-        return AcFirstBlock<F>(Comps[0], *Mask);
+        return AcFirstBlock(r, Comps[0], P.SpectralStart, P.SpectralEnd, P.ApproxLow, EobRun, *mask);
     } else if constexpr (K == Kind::AcRefine) {
-        return AcRefineBlock<F>(Comps[0], *Mask);
-    } else if constexpr (K == Kind::DcRefine) {
-        // One bit per block (T.81 G.1.2.1); the refined value is never needed again.
-        if constexpr (F) {
-            SkipFast(McuBlocks);
-            return 0;
-        } else {
-            for (int i = 0; i < CompCount; ++i) {
-                Fetch(i);
-                if (const int r = SkipExact(Comps[static_cast<std::size_t>(i)].Blocks)) return r;
-            }
-            return 0;
-        }
+        return AcRefineBlock(r, Comps[0], P.SpectralStart, P.SpectralEnd, EobRun, *mask);
     } else {
         for (int i = 0; i < CompCount; ++i) {
             const Component& c = Comps[static_cast<std::size_t>(i)];
-            if constexpr (!F) Fetch(i);
+            if constexpr (!R::kFast) Fetch(i);
+            if constexpr (K == Kind::DcRefine) {
+                // One bit per block (T.81 G.1.2.1); the refined value is never needed again.
+                if (const int e = r.Skip(c.Blocks)) return e;
+                continue;
+            }
             for (int b = 0; b < c.Blocks; ++b) {
-                const int r = K == Kind::Sequential ? SequentialBlock<F>(c) : DcFirstBlock<F>(c);
-                if (r != 0) return r;
+                const int e = K == Kind::Sequential ? SequentialBlock(r, c) : DcFirstBlock(r, c);
+                if (e != 0) return e;
             }
         }
         return 0;
     }
 }
 
-// ---------------------------------------------------------------------------------------
-// MCU bookkeeping
+// Decodes MCUs on the fast path, up to the end of the scan or of the restart interval, with
+// the window and the block being decoded in locals. Stops before an MCU that the fast path
+// cannot take; returns true when the next MCU is to be decoded on the exact path.
+template <Kind K>
+bool TkestScanDecoder::FastRun() {
+    constexpr bool kAc = K == Kind::AcFirst || K == Kind::AcRefine;
+    std::int64_t left = Total - P.McuCounter;
+    if (P.RestartInterval > 0) left = std::min<std::int64_t>(left, P.RestartInterval - P.McusSinceRestart);
+    if (left <= 0) return true;
+    FastBits w{W.Bits, W.Count, W.Padding, W.Next, W.End};
+    std::int32_t eobRun = EobRun;
+    std::int64_t column = Column, row = Row, done = 0;
+    bool bailed = false;
+    const int ss = P.SpectralStart, se = P.SpectralEnd, al = P.ApproxLow;
+    for (; done < left; ++done) {
+        const FastBits saved = w;
+        int e;
+        if constexpr (kAc) {
+            std::uint64_t& slot = MaskOf(column, row);
+            std::uint64_t mask = slot;
+            const std::int32_t savedRun = eobRun;
+            e = K == Kind::AcFirst ? AcFirstBlock(w, Comps[0], ss, se, al, eobRun, mask)
+                                   : AcRefineBlock(w, Comps[0], ss, se, eobRun, mask);
+            if (e != 0 || w.Overrun()) {
+                eobRun = savedRun;
+            } else {
+                slot = mask;
+            }
+        } else {
+            e = Mcu<K>(w, nullptr);
+        }
+        if (e != 0 || w.Overrun()) {
+            w = saved;
+            bailed = true;
+            break;
+        }
+        if (++column == P.McusPerRow) {
+            column = 0;
+            ++row;
+        }
+    }
+    W.Bits = w.Bits;
+    W.Count = w.Count;
+    W.Padding = w.Padding;
+    W.Next = w.Next;
+    EobRun = eobRun;
+    if (done > 0) {
+        // What McuDone does for each of them.
+        P.McuCounter += done;
+        for (int i = 0; i < CompCount; ++i)
+            P.FrameComponents[static_cast<std::size_t>(P.ScanComponents[static_cast<std::size_t>(i)].FrameIndex)]
+                .UnitsDecoded += done;
+        Column = column;
+        Row = row;
+        if (P.RestartInterval > 0) {
+            P.McusSinceRestart += static_cast<std::int32_t>(P.McuCounter < Total ? done : done - 1);
+            if (P.McusSinceRestart == P.RestartInterval && P.McuCounter < Total) {
+                ToExact();
+                Search();
+            }
+        }
+    }
+    return bailed;
+}
 
 // A frame whose height comes from DNL grows with every MCU row that its data reaches.
 void TkestScanDecoder::Fetch(int i) {
@@ -770,31 +866,17 @@ template <Kind K>
 int TkestScanDecoder::Loop() {
     constexpr bool kAc = K == Kind::AcFirst || K == Kind::AcRefine;
     while (P.HeightPending || P.McuCounter < Total) {
+        // The work of one scan could be bounded here (a budget of MCUs or bits).
+        if (Fast && !P.HeightPending && !FastRun<K>()) continue;
+
+        ToExact();
+        Exact exact{*this};
+        std::uint64_t* mask = nullptr;
         if constexpr (kAc) {
-            // The one block of the MCU; the exact path fetches it first as well.
-            Fetch(0);
-            // An AC scan has one component and one block per MCU (T.81 A.2.2).
-            Mask = Comps[0].Map ? &Comps[0].Map->GetRealValue(static_cast<std::int32_t>(Column), static_cast<std::int32_t>(Row))
-                                : &Scratch;
+            Fetch(0);  // the one block of an AC scan's MCU (T.81 A.2.2)
+            mask = &MaskOf(Column, Row);
         }
-        int r = kBail;
-        if (Fast) {
-            const Window saved = W;
-            const std::int32_t savedRun = EobRun;
-            const std::uint64_t savedMask = kAc ? *Mask : 0;
-            r = Mcu<K, true>();
-            if (r == 0 && W.Padding <= W.Count) {
-                if constexpr (!kAc)
-                    for (int i = 0; i < CompCount; ++i) Fetch(i);
-            } else {
-                W = saved;
-                EobRun = savedRun;
-                if constexpr (kAc) *Mask = savedMask;
-                ToExact();
-                r = kBail;
-            }
-        }
-        if (r == kBail) r = Mcu<K, false>();
+        const int r = Mcu<K>(exact, mask);
         if (r == 0) {
             McuDone();
             continue;
@@ -854,7 +936,6 @@ int TkestScanDecoder::Run() {
     for (std::size_t i = 0; i < scan.size(); ++i) {
         Component& c = Comps[i];
         c.Blocks = scan[i].BlocksAcross * scan[i].BlocksDown;
-        McuBlocks += c.Blocks;
         if (needsDc) {
             TkestHuffmanTable& t = P.DcTables[static_cast<std::size_t>(scan[i].DcTable)];
             if (!t.Defined || (!t.LookupBuilt && !BuildLookup(t, false))) return prCorrupt;

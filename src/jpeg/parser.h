@@ -99,9 +99,9 @@ struct TkestHuffmanTable {
     // By the next 8 bits: length << 8 | symbol of the code of up to 8 bits they begin
     // with, or 0 when the code is longer.
     std::array<std::uint16_t, 256> Lookup{};
-    // By the next 12 bits, for AC tables: the bits of a whole coefficient (code and
-    // magnitude) when they fit in 12, with its run and size; 0 otherwise. See decoder.cpp.
-    std::array<std::uint16_t, 4096> FastAc{};
+    // By the next 12 bits: the bits of a whole coefficient (code and magnitude) when they
+    // fit in 12, with its run and size, or of two when both fit; 0 otherwise (decoder.cpp).
+    std::array<std::uint16_t, 4096> Fast{};
 };
 
 // A component of the scan header (T.81 B.2.3) with its place in the MCU.
