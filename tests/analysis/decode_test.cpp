@@ -87,6 +87,18 @@ TEST_F(DecodeTest, TrailerIsWhatFollowsEoi) {
     EXPECT_EQ(Value(cut, fIntegrity).rfind("11:Corrupted (", 0), 0u);
 }
 
+// A trailer of more than 4 GiB: a sparse file, the stream at its start.
+TEST_F(DecodeTest, TrailerBeyondFourGiB) {
+    const Bytes image = BaselineImage(64, 48);
+    const auto file = dir.Write("huge-trailer.jpg", image);
+    constexpr std::uintmax_t kSize = std::uintmax_t{5} << 30;
+    std::error_code error;
+    std::filesystem::resize_file(dir / "huge-trailer.jpg", kSize, error);
+    if (error) GTEST_SKIP() << "a sparse file of 5 GiB cannot be made here: " << error.message();
+    EXPECT_EQ(Value(file, fTrailer), "2:" + std::to_string(kSize - image.size()));
+    EXPECT_EQ(Value(file, fIntegrity), "11:OK");
+}
+
 TEST_F(DecodeTest, IntegrityWording) {
     const Bytes progressive = ProgressiveImage(100, 60, 3);
     JpegBuilder damaged;

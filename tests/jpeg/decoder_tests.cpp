@@ -2,6 +2,7 @@
 // percentages and counters they give, damaged data, and the same results whichever way the
 // bytes are fetched.
 #include "parse_helpers.h"
+#include "tool_files.h"
 
 #include <gtest/gtest.h>
 
@@ -472,6 +473,32 @@ TEST(Decoder, DamagedDataGivesTheSameOutcomeWhateverTheReading) {
         }
     }
     EXPECT_GT(differentResults, 1000);
+}
+
+// Real encoders' streams: every reading gives the same outcome, a complete decoding with
+// one scan per SOS marker (arithmetic coding excepted: unsupported).
+TEST(ToolFiles, EveryReadingDecodesRealStreamsAlike) {
+    SKIP_WITHOUT_TOOL("cjpeg");
+    int files = 0;
+    for (const char* folder : {"process", "decode"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(ToolDir() / folder)) {
+            const Bytes bytes = ReadFile(entry.path());
+            const std::string name = entry.path().filename().string();
+            const Outcome reference = Decode(bytes, Reading::Plain);
+            for (Reading reading : kReadings)
+                EXPECT_EQ(Decode(bytes, reading), reference) << name << ", reading " << static_cast<int>(reading);
+            if (name.find("arithmetic") != std::string::npos) {
+                EXPECT_EQ(reference.result, prUnsupported) << name;
+                continue;
+            }
+            int sos = 0;
+            for (std::size_t i = 0; i + 1 < bytes.size(); ++i)
+                if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) ++sos;
+            EXPECT_EQ(reference, (Outcome{prOk, 100, bytes.size(), sos, false, reference.height})) << name;
+            ++files;
+        }
+    }
+    EXPECT_GT(files, 15);
 }
 
 }  // namespace
