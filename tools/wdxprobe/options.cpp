@@ -249,7 +249,7 @@ Options:
                         FIELD<N  FIELD>N  FIELD<=N  FIELD>=N
                                      the value is a number (or a text that is one)
                                      below, above... the number N
-                      Numbers compare as their decimal text, Booleans as true and false.
+                      For = != ~ !~ numbers are their decimal text, Booleans true or false.
                       An empty VALUE stands for the empty value: the plugin's "no value"
                       (-3) or an empty text, so FIELD= finds the files without a value and
                       FIELD!= those with one. Answers that are no value at all (file error,
