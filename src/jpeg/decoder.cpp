@@ -23,6 +23,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
 
@@ -93,30 +94,31 @@ inline int SelectBit(std::uint64_t x, int n) {
 
 std::int32_t Saturate32(std::int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(v); }
 
-// The entries of TkestHuffmanTable::Fast, by the next 12 bits of the data: bits 0-5 the bits
-// to consume (so that a shift by the entry itself consumes them), 6-11 how far they advance
-// the zigzag index, kEnds when they end the block (EOB), kPair when they hold two
-// coefficients (AC tables). One coefficient of an AC table: its code and magnitude, advance
-// run + 1; EOB: its code, advance 0, kEnds; two: a coefficient and then a coefficient or EOB
-// whose bits fit in 12 together. ZRL and symbols T.81 does not define get no entry. DC
-// tables: the code and magnitude of the difference.
+// The entries of TkestHuffmanTable::Fast, by the next kFastBits bits of the data: bits 0-5
+// the bits to consume, 6-11 how far they advance the zigzag index, kEnds when they end the
+// block (EOB), kPair when they hold two coefficients (AC tables). One coefficient of an AC
+// table: its code and magnitude, advance run + 1; EOB: its code, advance 0, kEnds; two: a
+// coefficient and then a coefficient or EOB whose bits fit together. ZRL and symbols T.81
+// does not define get no entry. DC tables: the code and magnitude of the difference.
+constexpr int kFastBits = TkestHuffmanTable::kFastBits;
+constexpr std::uint32_t kFastSize = 1u << kFastBits, kFastMask = kFastSize - 1;
 constexpr std::uint32_t kEnds = 0x1000, kPair = 0x2000;
 
 std::uint32_t FastEntry(std::uint32_t bits, std::uint32_t advance, bool ends, bool pair) {
     return bits | advance << 6 | (ends ? kEnds : 0) | (pair ? kPair : 0);
 }
 
-void AddPairs(TkestHuffmanTable& t) {
-    const std::array<std::uint16_t, 4096> single = t.Fast;
-    for (std::uint32_t i = 0; i < 4096; ++i) {
+void AddPairs(std::array<std::uint16_t, kFastSize>& fast) {
+    const std::array<std::uint16_t, kFastSize> single = fast;
+    for (std::uint32_t i = 0; i < kFastSize; ++i) {
         const std::uint32_t first = single[i];
         const std::uint32_t bits1 = first & 63, advance1 = first >> 6 & 63;
-        if (first == 0 || (first & kEnds) || bits1 > 10) continue;
-        // The second's bits must all be among the 12 - bits1 known ones.
-        const std::uint32_t second = single[(i << bits1) & 0xFFF];
+        if (first == 0 || (first & kEnds) || bits1 + 2 > kFastBits) continue;
+        // The second's bits must all be among the known ones after the first's.
+        const std::uint32_t second = single[(i << bits1) & kFastMask];
         const std::uint32_t bits2 = second & 63, advance2 = second >> 6 & 63;
-        if (second == 0 || bits1 + bits2 > 12) continue;
-        t.Fast[i] = static_cast<std::uint16_t>(FastEntry(bits1 + bits2, advance1 + advance2, (second & kEnds) != 0, true));
+        if (second == 0 || bits1 + bits2 > kFastBits) continue;
+        fast[i] = static_cast<std::uint16_t>(FastEntry(bits1 + bits2, advance1 + advance2, (second & kEnds) != 0, true));
     }
 }
 
@@ -126,7 +128,9 @@ void AddPairs(TkestHuffmanTable& t) {
 // building its lookup would write past the table's end, and no stream can use it as coded.
 bool BuildLookup(TkestHuffmanTable& t, bool AAc) {
     t.Lookup.fill(0);
-    t.Fast.fill(0);
+    if (!t.Fast) t.Fast = std::make_unique<std::array<std::uint16_t, kFastSize>>();
+    auto& fast = *t.Fast;
+    fast.fill(0);
     t.LastCode.fill(-1);
     t.FirstCode.fill(0);
     t.FirstIndex.fill(0);
@@ -151,21 +155,21 @@ bool BuildLookup(TkestHuffmanTable& t, bool AAc) {
                 for (std::uint32_t e = 0; e < span; ++e)
                     t.Lookup[code * span + e] = static_cast<std::uint16_t>(static_cast<std::uint32_t>(length) << 8 | symbol);
             }
-            // A coefficient whose code and magnitude bits fit in 12 (AC: run/size; DC: the
+            // A coefficient whose code and magnitude bits fit (AC: run/size; DC: the
             // size alone).
             const std::uint32_t size = AAc ? symbol & 15 : symbol, run = AAc ? symbol >> 4 : 0;
             const std::uint32_t total = static_cast<std::uint32_t>(length) + size;
             const bool eob = AAc && symbol == 0x00;
-            if (total <= 12 && (size > 0 || eob || !AAc)) {
-                const std::uint32_t first = code << (12 - length);
-                const std::uint32_t count = 1u << (12 - length);  // every magnitude value
+            if (total <= kFastBits && (size > 0 || eob || !AAc)) {
+                const std::uint32_t first = code << (kFastBits - length);
+                const std::uint32_t count = 1u << (kFastBits - length);  // every magnitude value
                 const auto entry = static_cast<std::uint16_t>(FastEntry(total, eob ? 0 : run + 1, eob, false));
-                for (std::uint32_t e = 0; e < count; ++e) t.Fast[first + e] = entry;
+                for (std::uint32_t e = 0; e < count; ++e) fast[first + e] = entry;
             }
         }
         code <<= 1;
     }
-    if (AAc) AddPairs(t);
+    if (AAc) AddPairs(fast);
     t.LookupBuilt = true;
     return true;
 }
@@ -214,11 +218,13 @@ struct FastBits {
         Count -= n;
     }
     std::uint32_t Peek(int n) const { return static_cast<std::uint32_t>(Bits >> (64 - n)); }
+    // The next n bits as a table index.
+    std::size_t Top(int n) const { return static_cast<std::size_t>(Bits >> (64 - n)); }
     bool Overrun() const { return Padding > Count; }
 
     int Symbol(const TkestHuffmanTable& t, int& symbol) {
         if (Count < 32) Refill();
-        const std::uint32_t e = t.Lookup[Bits >> 56];
+        const std::uint32_t e = t.Lookup[Top(8)];
         if (e != 0) {
             symbol = static_cast<int>(e & 0xFF);
             Consume(static_cast<int>(e >> 8));
@@ -281,11 +287,11 @@ FastBits FastBits::RefilledSlowly(FastBits w) {
 // on the fast path, kBail. R is FastBits or the exact reader.
 
 // The sequential block on the fast path: whole coefficients, and pairs of them, by one
-// look-up of 12 bits where they fit; the canonical decoding otherwise. Any error is left to
+// look-up where they fit; the canonical decoding otherwise. Any error is left to
 // the exact path (kBail), which decodes the block the way the blocks below do.
 int SequentialBlockFast(FastBits& r, const Component& c) {
     if (r.Count < 32) r.Refill();
-    if (const std::uint32_t entry = c.Dc->Fast[r.Bits >> 52]; entry != 0) {
+    if (const std::uint32_t entry = (*c.Dc->Fast)[r.Top(kFastBits)]; entry != 0) {
         r.Consume(static_cast<int>(entry & 63));
     } else {
         int s = 0;
@@ -296,7 +302,7 @@ int SequentialBlockFast(FastBits& r, const Component& c) {
     int k = 1;
     while (k < 64) {
         if (r.Count < 32) r.Refill();
-        const std::uint32_t entry = ac.Fast[r.Bits >> 52];
+        const std::uint32_t entry = (*ac.Fast)[r.Top(kFastBits)];
         const int advance = static_cast<int>(entry >> 6 & 63);
         // A pair that reaches the end of the block is decoded one at a time: its first
         // coefficient may end the block.
@@ -866,7 +872,10 @@ template <Kind K>
 int TkestScanDecoder::Loop() {
     constexpr bool kAc = K == Kind::AcFirst || K == Kind::AcRefine;
     while (P.HeightPending || P.McuCounter < Total) {
-        // The work of one scan could be bounded here (a budget of MCUs or bits).
+        // The scan's work was counted before the loop (ChargeWork). While the height is
+        // pending there is no grid to count: every MCU then costs at least a bit of data,
+        // or, within an end-of-band run, a place in coefficient maps that cannot outgrow
+        // kCoefficientMapLimit.
         if (Fast && !P.HeightPending && !FastRun<K>()) continue;
 
         ToExact();

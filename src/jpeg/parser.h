@@ -99,9 +99,11 @@ struct TkestHuffmanTable {
     // By the next 8 bits: length << 8 | symbol of the code of up to 8 bits they begin
     // with, or 0 when the code is longer.
     std::array<std::uint16_t, 256> Lookup{};
-    // By the next 12 bits: the bits of a whole coefficient (code and magnitude) when they
-    // fit in 12, with its run and size, or of two when both fit; 0 otherwise (decoder.cpp).
-    std::array<std::uint16_t, 4096> Fast{};
+    // By the next kFastBits bits: the bits of a whole coefficient (code and magnitude) when
+    // they fit, with how far it advances, or of two when both fit; 0 otherwise
+    // (decoder.cpp). On the heap: most tables of most parsers are never decoded with.
+    static constexpr int kFastBits = 13;
+    std::unique_ptr<std::array<std::uint16_t, std::size_t{1} << kFastBits>> Fast;
 };
 
 // A component of the scan header (T.81 B.2.3) with its place in the MCU.
