@@ -1,6 +1,9 @@
 // The vendor handlers on segments written by the fixture builder: previews split over
 // several segments, single-segment previews (rebuilt ones included), sequenced previews with
 // their headers, the registry that decides between classes, and hostile runs.
+#include "analysis/root.h"
+#include "frame/wdx.h"
+#include "support/temp_files.h"
 #include "thumb_helpers.h"
 #include "thumbs/registry.h"
 #include "thumbs/vendor_multi.h"
@@ -10,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <set>
 #include <string_view>
@@ -783,6 +787,29 @@ TEST(VendorHostile, MutatedRunsAreReadWithinTheirBytes) {
             }
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------
+// A whole file through the plugin's root
+
+TEST(VendorFiles, ThumbnailsOfABuiltFile) {
+    const Bytes stream(Image().begin() + 2, Image().end());
+    const auto halves = Split(stream, 2);
+    const Bytes file = ImageWith({{0xE2, Concat({Sig(std::string_view("QVGA\0", 5)), SmallImage()})},
+                                  {0xE4, Concat({HpHeader("H3X0", 0, 10, 10, 1, 1, 0), Bytes(100, 0xFF)})},
+                                  {0xE5, App5(96, 32, ScanData(96, 32))},
+                                  {0xE5, Samsung(4, 1, halves[0])},
+                                  {0xE5, Samsung(4, 2, halves[1])}});
+    TempDir dir;
+    WriteFile(dir / "vendor.jpg", file);
+    TOrvaneRoot root;
+    root.CreateDefaultFields();
+    std::array<char, 1024> buffer{};
+    ASSERT_EQ(root.GetFieldValue(WideName(dir / "vendor.jpg"), 8, 0, buffer.data(), static_cast<int>(buffer.size()), 0,
+                                 false),
+              ft_string);
+    // Largest first; the half-present H3X0 pixels show their share.
+    EXPECT_STREQ(buffer.data(), "Samsung:320x240 , APP5:1:96x32 , QVGA:40x24 , H3X0:10x10 (50%)");
 }
 
 }  // namespace
