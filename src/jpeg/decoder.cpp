@@ -248,13 +248,13 @@ struct FastBits {
         Consume(n);
         return 0;
     }
+    // Any n, in steps of at most 32 bits (a shift by 64 would not be one).
     int Skip(int n) {
-        while (n > Count) {
-            const int m = std::min(n, 32);
-            if (Count < m) Refill();
-            Consume(m);
-            n -= m;
+        for (; n > 32; n -= 32) {
+            if (Count < 32) Refill();
+            Consume(32);
         }
+        if (Count < n) Refill();
         Consume(n);
         return 0;
     }
