@@ -64,8 +64,11 @@ TEST(BadCorpus, EveryBadFileIsAnalysedAndDecoded) {
 TEST(BadCorpus, EveryFileCutAtTenPoints) {
     SKIP_WITHOUT_CORPUS();
     int cuts = 0;
+    double slowest = 0;
+    fs::path slowestFile;
     for (const fs::path& file : FilesBelow(CorpusDir())) {
         const Bytes bytes = ReadFile(file);
+        const auto start = std::chrono::steady_clock::now();
         Watchdog watchdog("the cuts of " + file.string(), 300s);
         for (int point = 1; point <= 10; ++point) {
             // Ten points spread over the file, the last one byte short of its end.
@@ -76,8 +79,13 @@ TEST(BadCorpus, EveryFileCutAtTenPoints) {
             fuzz::Icc(cut);
             ++cuts;
         }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (seconds > slowest) {
+            slowest = seconds;
+            slowestFile = file;
+        }
     }
-    std::printf("%d cuts\n", cuts);
+    std::printf("%d cuts; the slowest file's took %.2f s (%s)\n", cuts, slowest, slowestFile.filename().string().c_str());
 }
 
 TEST(BadCorpus, RealFilesStayFarBelowTheWorkBudget) {
