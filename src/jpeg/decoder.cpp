@@ -1035,7 +1035,11 @@ std::uint64_t TkestBaseJpegParser::WorkBudget() const {
             perMcu += static_cast<std::uint64_t>(c.HSampling * c.VSampling);
         frameBlocks = across * down * perMcu;
     }
-    return kWorkPerByte * (Stream ? Stream->Size() : 0) + kWorkPerFrameBlock * frameBlocks;
+    return WorkBudgetFor(Stream ? Stream->Size() : 0, frameBlocks);
+}
+
+std::uint64_t TkestBaseJpegParser::WorkBudgetFor(std::uint64_t ABytes, std::uint64_t AFrameBlocks) {
+    return kWorkPerByte * ABytes + kWorkPerFrameBlock * AFrameBlocks;
 }
 
 void TkestBaseJpegParser::ChargeWork(std::uint64_t ABlocks) {

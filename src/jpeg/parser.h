@@ -156,6 +156,8 @@ public:
     // The decoding work a parse may do, in blocks: proportional to the size of its stream and
     // to the blocks of its frame (decoder.cpp).
     std::uint64_t WorkBudget() const;
+    // The same for ABytes of data and a frame of AFrameBlocks blocks.
+    static std::uint64_t WorkBudgetFor(std::uint64_t ABytes, std::uint64_t AFrameBlocks);
     // Adds ABlocks to Work; throws std::bad_alloc, as a failed allocation would, when that
     // passes WorkBudget().
     void ChargeWork(std::uint64_t ABlocks);

@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::size_t kPostThumbRead = 65536;  // bytes read from the file at a time
 constexpr std::uint32_t kPostThumbParserBuffer = 65536;
+constexpr std::uint64_t kCheckFrameBlocks = std::uint64_t{1} << 26;  // a 65,535 x 65,535 grey frame
 
 // A memory stream over a range of a file that reads the file only as far as it is read
 // itself, in blocks of kPostThumbRead bytes, and stops at the first read that yields
@@ -79,6 +80,7 @@ TTempMemoryStream& TkestJpegThumbs::SharedStream() {
 // first, counting itself, T.81 B.1.1.4), then up to L - 2 payload bytes.
 void TkestJpegThumbs::ProcessSegments(std::uint64_t AOffset, std::span<const std::uint8_t> AData) {
     const ByteView run(AData);
+    CheckedBytes += AData.size();
     try {
         std::uint64_t off = AOffset;
         std::uint64_t at = 0;
@@ -185,7 +187,9 @@ void TkestJpegThumbs::ProcessPostThumbs(TStream& AStream) {
     if (PostThumbs.empty()) return;
     TkestBaseJpegParser parser(kPostThumbParserBuffer);
     const std::uint64_t fileSize = AStream.Size();
+    CheckedBytes = std::max(CheckedBytes, fileSize);
     for (const TkestJpegPostThumb& post : PostThumbs) {
+        if (!MayCheck()) break;
         if (post.Offset < 0 || static_cast<std::uint64_t>(post.Offset) >= fileSize || post.Size <= 0) continue;
         // A size reaching past the end of the file stands for the bytes the file holds, so
         // that the stream's size (which bounds the decoding work of the check) is true.
@@ -193,6 +197,7 @@ void TkestJpegThumbs::ProcessPostThumbs(TStream& AStream) {
                                                            fileSize - static_cast<std::uint64_t>(post.Offset));
         FileRangeStream range(AStream, static_cast<std::uint64_t>(post.Offset), size);
         parser.Parse(range, 0, 0);  // a full check
+        CountCheck(parser);
         const int percent = parser.PercentRead();
         if (percent == 0) continue;
         TkestJpegThumb& thumb = Thumbs.emplace_back();
@@ -206,6 +211,12 @@ void TkestJpegThumbs::ProcessPostThumbs(TStream& AStream) {
         thumb.Name = post.Name;
     }
 }
+
+bool TkestJpegThumbs::MayCheck() const {
+    return CheckWork <= TkestBaseJpegParser::WorkBudgetFor(CheckedBytes, kCheckFrameBlocks);
+}
+
+void TkestJpegThumbs::CountCheck(const TkestBaseJpegParser& AParser) { CheckWork += AParser.Work + AParser.Position; }
 
 void TkestJpegThumbs::SortThumbs() {
     std::stable_sort(Thumbs.begin(), Thumbs.end(),

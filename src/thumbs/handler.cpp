@@ -35,10 +35,15 @@ TkestBaseJpegParser& TkestJpegThumbHandler::SharedParser() { return Owner.Shared
 TTempMemoryStream& TkestJpegThumbHandler::SharedStream() { return Owner.SharedStream(); }
 
 TkestStreamCheck TkestJpegThumbHandler::CheckStream(TStream& AStream, std::uint16_t AOptions, std::uint8_t AColorModel) {
+    TkestStreamCheck check;
+    if (!Owner.MayCheck()) {
+        check.Result = prEndOfData;  // not checked: nothing decoded
+        return check;
+    }
     TkestBaseJpegParser& parser = SharedParser();
     AStream.Seek(0);
-    TkestStreamCheck check;
     check.Result = parser.Parse(AStream, AOptions, AColorModel);
+    Owner.CountCheck(parser);
     check.Percent = parser.PercentRead();
     check.Consumed = parser.Position;
     if (parser.FrameSeen) {

@@ -204,6 +204,12 @@ public:
     void SortThumbs();
 
     std::size_t DataLength() const { return Data.size(); }
+    // Bounded work over all checks of a file: a file could otherwise multiply the work one
+    // parse may do by pointing many previews at the same heavy stream. The checks together
+    // may do what a parse of the bytes handed over (the runs, the file for post thumbs) and
+    // of one 65,535 x 65,535 frame may; past that, no further candidate is checked.
+    bool MayCheck() const;
+    void CountCheck(const TkestBaseJpegParser& AParser);
     TkestBaseJpegParser& SharedParser();
     TTempMemoryStream& SharedStream();
 
@@ -218,6 +224,8 @@ public:
     std::vector<TkestJpegThumb> Thumbs;
     std::vector<TkestJpegPostThumb> PostThumbs;
     bool Debug = false;  // set by handlers on content they note but cannot show
+    std::uint64_t CheckWork = 0;     // decoding work and bytes read by the checks so far
+    std::uint64_t CheckedBytes = 0;  // bytes the checks may answer for
 
 private:
     std::span<const TkestJpegThumbHandlerClass> Handlers;

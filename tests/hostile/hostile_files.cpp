@@ -160,6 +160,38 @@ Bytes MpfPastTheEnd(const Bytes& preview) {
     return file;
 }
 
+Bytes ManyMpfEntriesToOne(int count, const Bytes& preview) {
+    // One MP Index IFD: the first image a dependent parent of image 2, whose offset is set
+    // per segment below.
+    tiff_fixture::TiffBuilder t(true);
+    t.Ifd(8, {tiff_fixture::Long(0xB001, 2), tiff_fixture::Undefined(0xB002, 32, 50)}, 0);
+    t.U32(50, 0x80000000u);
+    t.U16(62, 2);
+    t.U32(66 + 4, 0x7FFFFFFF);
+    t.U32(66 + 8, 0);  // the offset, set below
+    t.U32(66 + 12, 0);
+    const Bytes payload = tiff_fixture::MpfPayload(t);
+    JpegBuilder b;
+    b.Soi();
+    for (int i = 0; i < count; ++i) b.App(2, payload);
+    Bytes file = FinishBaseline(b);
+    const std::size_t segment = 4 + payload.size();
+    for (int i = 0; i < count; ++i) {
+        // Segment i's MP header stands after SOI, i segments, its marker and length and "MPF\0".
+        const std::size_t header = 2 + static_cast<std::size_t>(i) * segment + 8;
+        PutU32(file, header + 66 + 8, static_cast<std::uint32_t>(file.size() - header));
+    }
+    file.insert(file.end(), preview.begin(), preview.end());
+    return file;
+}
+
+Bytes ManyEmbeddedPreviews(int count, const Bytes& preview) {
+    JpegBuilder b;
+    b.Soi();
+    for (int i = 0; i < count; ++i) b.Segment(0xFE, preview);
+    return FinishBaseline(b);
+}
+
 Bytes PhotoshopPastTheEnd(const Bytes& preview) {
     Bytes resources;
     const auto resource = [&](std::uint16_t id, std::uint32_t size, const Bytes& data) {

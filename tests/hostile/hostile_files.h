@@ -46,6 +46,11 @@ Bytes MpfPastTheEnd(const Bytes& preview);
 // 2^31 - 1 and 2^32 - 1 bytes; the thumbnail resource (0x040C, JPEG) holds `preview`.
 Bytes PhotoshopPastTheEnd(const Bytes& preview);
 
+// Many previews of one heavy stream: `count` MPF segments whose entries all point at
+// `preview`, put once after EOI; or `count` COM segments each holding `preview` itself.
+Bytes ManyMpfEntriesToOne(int count, const Bytes& preview);
+Bytes ManyEmbeddedPreviews(int count, const Bytes& preview);
+
 // A small baseline image whose DHT redefines table `tableClass`/0 with code counts that do
 // not fit the code space; `variant` 0-2 picks the counts (three 1-bit codes; sixteen codes
 // of every length; four 2-bit codes and one of 3 bits).

@@ -8,6 +8,7 @@
 #include "hostile/watchdog.h"
 
 #include "analysis/info.h"
+#include "analysis/jpeg_with_thumbs.h"
 #include "analysis/root.h"
 #include "jpeg/catalogue.h"
 #include "jpeg/coefficients.h"
@@ -184,6 +185,30 @@ TEST_F(HostileTest, MpfAndPhotoshopSizesPastTheFile) {
     const Outcome heavy = Run("mpf-end-of-band.jpg", MpfPastTheEnd(EndOfBandFrame(65535, 65535, 1, 20)));
     EXPECT_EQ(heavy.Info->Kind, fkJpeg);
     EXPECT_EQ(heavy.Info->Integrity, u"OK");
+}
+
+TEST_F(HostileTest, ManyPreviewsOfOneHeavyStream) {
+    // Each check of this preview sets up 512 MiB of maps and passes 67 million blocks: well
+    // within one parse's budget, but a file must not buy that again and again.
+    const Bytes heavy = EndOfBandFrame(65535, 65535, 1, 1);
+    for (const auto& [name, file] : {std::pair{"many-mpf-entries.jpg", ManyMpfEntriesToOne(40, heavy)},
+                                     {"many-embedded-previews.jpg", ManyEmbeddedPreviews(40, heavy)}}) {
+        const Outcome o = Run(name, file);
+        EXPECT_EQ(o.Info->Encoding, "Baseline DCT, Huffman coding") << name;
+        EXPECT_EQ(o.Info->Integrity, u"OK") << name;
+
+        TMemoryStream stream(file);
+        TkestJpegWithThumbs parser(65536);
+        parser.Parse(stream, poHeadersOnly, 0);
+        ASSERT_TRUE(parser.ThumbCollection) << name;
+        parser.ThumbCollection->ProcessPostThumbs(stream);
+        // The checks' allowance, and one check beyond it at most.
+        const std::uint64_t allowance = TkestBaseJpegParser::WorkBudgetFor(file.size(), std::uint64_t{1} << 26);
+        EXPECT_LE(parser.ThumbCollection->CheckWork, 2 * allowance) << name;
+        std::printf("  checks: %llu blocks of work and bytes, allowance %llu\n",
+                    static_cast<unsigned long long>(parser.ThumbCollection->CheckWork),
+                    static_cast<unsigned long long>(allowance));
+    }
 }
 
 TEST_F(HostileTest, HuffmanTablesThatOverflowTheCodeSpace) {
