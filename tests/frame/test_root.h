@@ -6,6 +6,7 @@
 #include "platform/stream.h"
 
 #include <atomic>
+#include <exception>
 #include <future>
 #include <mutex>
 #include <string>
@@ -122,10 +123,16 @@ public:
     std::unique_ptr<TkestWDXData> AnalyseFile(const std::u16string& AFileName) override {
         ++Analyses;
         auto record = std::make_unique<TestRecord>();
-        if (auto stream = TFileStream::Open(AFileName)) {
-            record->Opened = true;
-            record->Content.resize(static_cast<std::size_t>(stream->Size()));
-            stream->ReadExact({reinterpret_cast<std::uint8_t*>(record->Content.data()), record->Content.size()});
+        // Like the plugin's analysis, errors are swallowed: a file cut short by a writer
+        // between its size and its read gives an empty record.
+        try {
+            if (auto stream = TFileStream::Open(AFileName)) {
+                record->Opened = true;
+                record->Content.resize(static_cast<std::size_t>(stream->Size()));
+                stream->ReadExact({reinterpret_cast<std::uint8_t*>(record->Content.data()), record->Content.size()});
+            }
+        } catch (const std::exception&) {
+            record->Content.clear();
         }
         return record;
     }
