@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 constexpr std::uint16_t Swap16(std::uint16_t v) { return static_cast<std::uint16_t>((v << 8) | (v >> 8)); }
@@ -58,6 +59,15 @@ public:
         if (!HasBytes(offset, 4)) return 0;
         return At(offset) | (std::uint32_t{At(offset + 1)} << 8) | (std::uint32_t{At(offset + 2)} << 16) |
                (std::uint32_t{At(offset + 3)} << 24);
+    }
+
+    // The offset of the first byte equal to `value` in [from, end) clipped to the view, or
+    // the clipped end when there is none.
+    std::uint64_t Find(std::uint8_t value, std::uint64_t from, std::uint64_t end) const {
+        const std::uint64_t stop = end < bytes_.size() ? end : bytes_.size();
+        if (from >= stop) return stop;
+        const void* found = std::memchr(bytes_.data() + from, value, static_cast<std::size_t>(stop - from));
+        return found ? static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(found) - bytes_.data()) : stop;
     }
 
     // Whether the bytes at `offset` equal `text` (without its terminator).

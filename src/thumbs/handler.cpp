@@ -72,10 +72,10 @@ std::uint64_t TkestJpegThumbHandler::AddJpegThumb(ByteView AData, std::int64_t A
 void TkestJpegThumbHandler::ScanForJpeg(ByteView AData) {
     constexpr std::uint64_t kTail = 20;
     const std::uint64_t length = AData.Size();
+    if (length <= kTail) return;
     std::uint64_t p = 0;
-    while (length > kTail && p < length - kTail) {
-        if (AData.U8(p) == 0xFF && AData.U8(p + 1) == 0xD8 && AData.U8(p + 2) == 0xFF &&
-            IsNewOffset(static_cast<std::int64_t>(p))) {
+    while ((p = AData.Find(0xFF, p, length - kTail)) < length - kTail) {
+        if (AData.U8(p + 1) == 0xD8 && AData.U8(p + 2) == 0xFF && IsNewOffset(static_cast<std::int64_t>(p))) {
             const std::uint64_t consumed = AddJpegThumb(AData.Sub(p), static_cast<std::int64_t>(p), 0, "C");
             if (consumed > 0) {
                 p += consumed;
@@ -91,7 +91,8 @@ void TkestJpegThumbHandler::ScanForJpeg(ByteView AData) {
 void TkestJpegThumbHandler::ScanForPng(ByteView AData) {
     constexpr std::uint64_t kTail = 20;
     const std::uint64_t length = AData.Size();
-    for (std::uint64_t p = 0; length > kTail && p < length - kTail; ++p) {
+    if (length <= kTail) return;
+    for (std::uint64_t p = 0; (p = AData.Find(0x89, p, length - kTail)) < length - kTail; ++p) {
         if (!AData.Matches(p, "\x89PNG")) continue;
         const ByteView png = AData.Sub(p);
         std::uint64_t at = 8;
