@@ -14,50 +14,30 @@ constexpr std::size_t kPostThumbRead = 65536;  // bytes read from the file at a 
 constexpr std::uint32_t kPostThumbParserBuffer = 65536;
 constexpr std::uint64_t kCheckFrameBlocks = std::uint64_t{1} << 26;  // a 65,535 x 65,535 grey frame
 
-// A memory stream over a range of a file that reads the file only as far as it is read
-// itself, in blocks of kPostThumbRead bytes, and stops at the first read that yields
-// nothing. The parser checks a post thumb through it.
+// A range of a file read as a stream of its own: each read takes at most kPostThumbRead
+// bytes from the file at the range's offset plus the position, and none past the range.
 class FileRangeStream final : public TStream {
 public:
     FileRangeStream(TStream& AFile, std::uint64_t AOffset, std::uint64_t ASize)
         : file_(AFile), offset_(AOffset), size_(ASize) {}
 
     std::size_t Read(std::span<std::uint8_t> buffer) override {
-        const std::uint64_t want = position_ + buffer.size();
-        while (bytes_.size() < want && !ended_) Fill();
-        if (position_ >= bytes_.size()) return 0;
-        const std::size_t from = static_cast<std::size_t>(position_);
-        const std::size_t count = std::min(buffer.size(), bytes_.size() - from);
-        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(from), count, buffer.begin());
-        position_ += count;
-        return count;
+        if (position_ >= size_) return 0;
+        const std::uint64_t count = std::min<std::uint64_t>({buffer.size(), size_ - position_, kPostThumbRead});
+        file_.Seek(offset_ + position_);
+        const std::size_t got = file_.Read(buffer.first(static_cast<std::size_t>(count)));
+        position_ += got;
+        return got;
     }
     void Seek(std::uint64_t position) override { position_ = position; }
     std::uint64_t Position() const override { return position_; }
     std::uint64_t Size() const override { return size_; }
 
 private:
-    void Fill() {
-        const std::uint64_t left = size_ - bytes_.size();
-        if (left == 0) {
-            ended_ = true;
-            return;
-        }
-        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPostThumbRead));
-        const std::size_t had = bytes_.size();
-        bytes_.resize(had + count);
-        file_.Seek(offset_ + had);
-        const std::size_t got = file_.Read(std::span<std::uint8_t>(bytes_).subspan(had, count));
-        bytes_.resize(had + got);
-        if (got == 0) ended_ = true;
-    }
-
     TStream& file_;
     const std::uint64_t offset_;
     const std::uint64_t size_;
-    std::vector<std::uint8_t> bytes_;
     std::uint64_t position_ = 0;
-    bool ended_ = false;
 };
 
 }  // namespace
