@@ -108,17 +108,32 @@ std::uint32_t FastEntry(std::uint32_t bits, std::uint32_t advance, bool ends, bo
     return bits | advance << 6 | (ends ? kEnds : 0) | (pair ? kPair : 0);
 }
 
-void AddPairs(std::array<std::uint16_t, kFastSize>& fast) {
+// The entries of one code of an AC table that hold a coefficient: Count entries from First,
+// each consuming Bits bits.
+struct FastGroup {
+    std::uint32_t First, Count, Bits;
+};
+
+// Turns single coefficients into pairs wherever the bits after one hold a whole second one.
+// An entry's pair depends on the entry and on the bits after its own, the low kFastBits -
+// Bits bits of its index; a code's entries repeat with that period (one for each magnitude
+// value), so the first period is worked out and copied over the rest.
+void AddPairs(std::array<std::uint16_t, kFastSize>& fast, std::span<const FastGroup> AGroups) {
     const std::array<std::uint16_t, kFastSize> single = fast;
-    for (std::uint32_t i = 0; i < kFastSize; ++i) {
-        const std::uint32_t first = single[i];
-        const std::uint32_t bits1 = first & 63, advance1 = first >> 6 & 63;
-        if (first == 0 || (first & kEnds) || bits1 + 2 > kFastBits) continue;
-        // The second's bits must all be among the known ones after the first's.
-        const std::uint32_t second = single[(i << bits1) & kFastMask];
-        const std::uint32_t bits2 = second & 63, advance2 = second >> 6 & 63;
-        if (second == 0 || bits1 + bits2 > kFastBits) continue;
-        fast[i] = static_cast<std::uint16_t>(FastEntry(bits1 + bits2, advance1 + advance2, (second & kEnds) != 0, true));
+    for (const FastGroup& g : AGroups) {
+        const std::uint32_t first = single[g.First];
+        if ((first & kEnds) || g.Bits + 2 > kFastBits) continue;
+        const std::uint32_t advance1 = first >> 6 & 63, period = 1u << (kFastBits - g.Bits);
+        for (std::uint32_t j = 0; j < period; ++j) {
+            // The second's bits must all be among the known ones after the first's.
+            const std::uint32_t second = single[(j << g.Bits) & kFastMask];
+            const std::uint32_t bits2 = second & 63, advance2 = second >> 6 & 63;
+            if (second == 0 || g.Bits + bits2 > kFastBits) continue;
+            fast[g.First + j] =
+                static_cast<std::uint16_t>(FastEntry(g.Bits + bits2, advance1 + advance2, (second & kEnds) != 0, true));
+        }
+        for (std::uint32_t e = period; e < g.Count; e += period)
+            std::copy_n(fast.begin() + g.First, period, fast.begin() + g.First + e);
     }
 }
 
@@ -134,6 +149,8 @@ bool BuildLookup(TkestHuffmanTable& t, bool AAc) {
     t.LastCode.fill(-1);
     t.FirstCode.fill(0);
     t.FirstIndex.fill(0);
+    std::array<FastGroup, 256> groups;
+    std::size_t groupCount = 0;
     std::uint32_t code = 0;
     std::int32_t k = 0;
     for (int length = 1; length <= 16; ++length) {
@@ -165,11 +182,12 @@ bool BuildLookup(TkestHuffmanTable& t, bool AAc) {
                 const std::uint32_t count = 1u << (kFastBits - length);  // every magnitude value
                 const auto entry = static_cast<std::uint16_t>(FastEntry(total, eob ? 0 : run + 1, eob, false));
                 for (std::uint32_t e = 0; e < count; ++e) fast[first + e] = entry;
+                if (AAc && groupCount < groups.size()) groups[groupCount++] = {first, count, total};
             }
         }
         code <<= 1;
     }
-    if (AAc) AddPairs(fast);
+    if (AAc) AddPairs(fast, std::span(groups).first(groupCount));
     t.LookupBuilt = true;
     return true;
 }
