@@ -103,6 +103,8 @@ std::int32_t Saturate32(std::int64_t v) { return v > INT32_MAX ? INT32_MAX : sta
 constexpr int kFastBits = TkestHuffmanTable::kFastBits;
 constexpr std::uint32_t kFastSize = 1u << kFastBits, kFastMask = kFastSize - 1;
 constexpr std::uint32_t kEnds = 0x1000, kPair = 0x2000;
+// Building a table pair costs about as much as decoding this many blocks with it.
+constexpr std::uint64_t kWholeTablesFrom = 1024;
 
 std::uint32_t FastEntry(std::uint32_t bits, std::uint32_t advance, bool ends, bool pair) {
     return bits | advance << 6 | (ends ? kEnds : 0) | (pair ? kPair : 0);
@@ -141,16 +143,11 @@ void AddPairs(std::array<std::uint16_t, kFastSize>& fast, std::span<const FastGr
 // and where its symbols begin; an 8-bit lookup for the short codes. A table whose codes of
 // some length would not fit in that many bits is refused (libjpeg refuses it likewise):
 // building its lookup would write past the table's end, and no stream can use it as coded.
-bool BuildLookup(TkestHuffmanTable& t, bool AAc) {
+bool BuildLookup(TkestHuffmanTable& t) {
     t.Lookup.fill(0);
-    if (!t.Fast) t.Fast = std::make_unique<std::array<std::uint16_t, kFastSize>>();
-    auto& fast = *t.Fast;
-    fast.fill(0);
     t.LastCode.fill(-1);
     t.FirstCode.fill(0);
     t.FirstIndex.fill(0);
-    std::array<FastGroup, 256> groups;
-    std::size_t groupCount = 0;
     std::uint32_t code = 0;
     std::int32_t k = 0;
     for (int length = 1; length <= 16; ++length) {
@@ -165,31 +162,49 @@ bool BuildLookup(TkestHuffmanTable& t, bool AAc) {
             t.LastCode[l] = static_cast<std::int32_t>(code + n - 1);
             t.FirstIndex[l] = k;
         }
-        for (std::uint32_t j = 0; j < n; ++j, ++code, ++k) {
-            const auto symbol = static_cast<std::uint32_t>(t.Symbols[static_cast<std::size_t>(k)]) & 0xFF;
-            if (length <= 8) {
-                const std::uint32_t span = 1u << (8 - length);
-                for (std::uint32_t e = 0; e < span; ++e)
-                    t.Lookup[code * span + e] = static_cast<std::uint16_t>(static_cast<std::uint32_t>(length) << 8 | symbol);
-            }
+        for (std::uint32_t j = 0; j < n && length <= 8; ++j) {
+            const auto symbol = static_cast<std::uint32_t>(t.Symbols[static_cast<std::size_t>(k) + j]) & 0xFF;
+            const std::uint32_t span = 1u << (8 - length);
+            for (std::uint32_t e = 0; e < span; ++e)
+                t.Lookup[(code + j) * span + e] = static_cast<std::uint16_t>(static_cast<std::uint32_t>(length) << 8 | symbol);
+        }
+        code = (code + n) << 1;
+        k += static_cast<std::int32_t>(n);
+    }
+    t.LookupBuilt = true;
+    t.FastBuilt = false;
+    return true;
+}
+
+// The whole-coefficient table of a built lookup, for the fast path of sequential scans;
+// progressive scans decode symbol by symbol and never need it.
+void BuildFast(TkestHuffmanTable& t, bool AAc) {
+    if (!t.Fast) t.Fast = std::make_unique<std::array<std::uint16_t, kFastSize>>();
+    auto& fast = *t.Fast;
+    fast.fill(0);
+    std::array<FastGroup, 256> groups;
+    std::size_t groupCount = 0;
+    for (std::size_t l = 1; l <= static_cast<std::size_t>(kFastBits); ++l) {
+        const auto length = static_cast<std::uint32_t>(l);
+        for (std::int32_t c = t.FirstCode[l]; c <= t.LastCode[l]; ++c) {
+            const auto code = static_cast<std::uint32_t>(c);
+            const auto symbol =
+                static_cast<std::uint32_t>(t.Symbols[static_cast<std::size_t>(t.FirstIndex[l] + c - t.FirstCode[l])]) & 0xFF;
             // A coefficient whose code and magnitude bits fit (AC: run/size; DC: the
             // size alone).
             const std::uint32_t size = AAc ? symbol & 15 : symbol, run = AAc ? symbol >> 4 : 0;
-            const std::uint32_t total = static_cast<std::uint32_t>(length) + size;
+            const std::uint32_t total = length + size;
             const bool eob = AAc && symbol == 0x00;
-            if (total <= kFastBits && (size > 0 || eob || !AAc)) {
-                const std::uint32_t first = code << (kFastBits - length);
-                const std::uint32_t count = 1u << (kFastBits - length);  // every magnitude value
-                const auto entry = static_cast<std::uint16_t>(FastEntry(total, eob ? 0 : run + 1, eob, false));
-                for (std::uint32_t e = 0; e < count; ++e) fast[first + e] = entry;
-                if (AAc && groupCount < groups.size()) groups[groupCount++] = {first, count, total};
-            }
+            if (total > kFastBits || !(size > 0 || eob || !AAc)) continue;
+            const std::uint32_t first = code << (kFastBits - length);
+            const std::uint32_t count = 1u << (kFastBits - length);  // every magnitude value
+            std::fill_n(fast.begin() + first, count,
+                        static_cast<std::uint16_t>(FastEntry(total, eob ? 0 : run + 1, eob, false)));
+            if (AAc && groupCount < groups.size()) groups[groupCount++] = {first, count, total};
         }
-        code <<= 1;
     }
     if (AAc) AddPairs(fast, std::span(groups).first(groupCount));
-    t.LookupBuilt = true;
-    return true;
+    t.FastBuilt = true;
 }
 
 enum class Kind { Sequential, DcFirst, DcRefine, AcFirst, AcRefine };
@@ -207,6 +222,7 @@ struct Component {
 // data stopped. Next is the next byte to load, End the end of the memory at hand.
 struct FastBits {
     static constexpr bool kFast = true;
+    static constexpr bool kWhole = true;  // sequential blocks by the whole-coefficient tables
 
     std::uint64_t Bits;
     int Count;
@@ -280,6 +296,13 @@ struct FastBits {
     static int TooLong(int s) { return s > 16 ? kBail : 0; }
 };
 
+// The fast path's window for a sequential scan too small to pay for building the
+// whole-coefficient tables: its blocks are decoded symbol by symbol.
+struct SymbolBits : FastBits {
+    static constexpr bool kWhole = false;
+    explicit SymbolBits(const FastBits& w) : FastBits(w) {}
+};
+
 FastBits FastBits::RefilledSlowly(FastBits w) {
     while (w.Count <= 56) {
         if (w.Next == w.End) break;
@@ -349,7 +372,7 @@ int SequentialBlockFast(FastBits& r, const Component& c) {
 // T.81 F.2.2.1, F.2.2.2: the DC difference, then run/size codes up to the end of block.
 template <class R>
 int SequentialBlock(R& r, const Component& c) {
-    if constexpr (R::kFast) return SequentialBlockFast(r, c);
+    if constexpr (R::kWhole) return SequentialBlockFast(r, c);
     int s = 0;
     if (const int e = r.Symbol(*c.Dc, s)) return e;
     if (const int e = r.Skip(s)) return e;
@@ -476,6 +499,7 @@ public:
     // The exact reader for the block decoders.
     struct Exact {
         static constexpr bool kFast = false;
+        static constexpr bool kWhole = false;
         TkestScanDecoder& D;
         int Symbol(const TkestHuffmanTable& t, int& symbol) { return D.SymbolExact(t, symbol); }
         int Read(int n, std::uint32_t& v) { return D.ReadExact(n, v); }
@@ -511,6 +535,7 @@ private:
     int CompCount = 0;
     std::uint64_t Scratch = 0;  // an AC scan's block when the frame keeps no coefficients
     bool Fast = false;
+    bool Whole = false;  // the fast path of a sequential scan uses the whole-coefficient tables
 
     // --- Bytes ---
     void Reload();
@@ -550,7 +575,7 @@ private:
     }
     template <Kind K, class R>
     int Mcu(R& r, std::uint64_t* mask);
-    template <Kind K>
+    template <Kind K, class B>
     bool FastRun();
     template <Kind K>
     int Loop();
@@ -736,19 +761,19 @@ int TkestScanDecoder::Mcu(R& r, std::uint64_t* mask) {
 // Decodes MCUs on the fast path, up to the end of the scan or of the restart interval, with
 // the window and the block being decoded in locals. Stops before an MCU that the fast path
 // cannot take; returns true when the next MCU is to be decoded on the exact path.
-template <Kind K>
+template <Kind K, class B>
 bool TkestScanDecoder::FastRun() {
     constexpr bool kAc = K == Kind::AcFirst || K == Kind::AcRefine;
     std::int64_t left = Total - P.McuCounter;
     if (P.RestartInterval > 0) left = std::min<std::int64_t>(left, P.RestartInterval - P.McusSinceRestart);
     if (left <= 0) return true;
-    FastBits w{W.Bits, W.Count, W.Padding, W.Next, W.End};
+    B w(FastBits{W.Bits, W.Count, W.Padding, W.Next, W.End});
     std::int32_t eobRun = EobRun;
     std::int64_t column = Column, row = Row, done = 0;
     bool bailed = false;
     const int ss = P.SpectralStart, se = P.SpectralEnd, al = P.ApproxLow;
     for (; done < left; ++done) {
-        const FastBits saved = w;
+        const B saved = w;
         int e;
         if constexpr (kAc) {
             std::uint64_t& slot = MaskOf(column, row);
@@ -894,7 +919,14 @@ int TkestScanDecoder::Loop() {
         // pending there is no grid to count: every MCU then costs at least a bit of data,
         // or, within an end-of-band run, a place in coefficient maps that cannot outgrow
         // kCoefficientMapLimit.
-        if (Fast && !P.HeightPending && !FastRun<K>()) continue;
+        if (Fast && !P.HeightPending) {
+            bool exactNext = true;
+            if constexpr (K == Kind::Sequential)
+                exactNext = Whole ? FastRun<K, FastBits>() : FastRun<K, SymbolBits>();
+            else
+                exactNext = FastRun<K, FastBits>();
+            if (!exactNext) continue;
+        }
 
         ToExact();
         Exact exact{*this};
@@ -965,12 +997,12 @@ int TkestScanDecoder::Run() {
         c.Blocks = scan[i].BlocksAcross * scan[i].BlocksDown;
         if (needsDc) {
             TkestHuffmanTable& t = P.DcTables[static_cast<std::size_t>(scan[i].DcTable)];
-            if (!t.Defined || (!t.LookupBuilt && !BuildLookup(t, false))) return prCorrupt;
+            if (!t.Defined || (!t.LookupBuilt && !BuildLookup(t))) return prCorrupt;
             c.Dc = &t;
         }
         if (needsAc) {
             TkestHuffmanTable& t = P.AcTables[static_cast<std::size_t>(scan[i].AcTable)];
-            if (!t.Defined || (!t.LookupBuilt && !BuildLookup(t, true))) return prCorrupt;
+            if (!t.Defined || (!t.LookupBuilt && !BuildLookup(t))) return prCorrupt;
             c.Ac = &t;
         }
     }
@@ -999,6 +1031,14 @@ int TkestScanDecoder::Run() {
         From = Source::Direct;
     Reload();
     Fast = From != Source::Direct;
+    Whole = Fast && kind == Kind::Sequential && work >= kWholeTablesFrom;
+    if (Whole)
+        for (const TkestScanComponent& sc : scan) {
+            TkestHuffmanTable& dc = P.DcTables[static_cast<std::size_t>(sc.DcTable)];
+            TkestHuffmanTable& ac = P.AcTables[static_cast<std::size_t>(sc.AcTable)];
+            if (!dc.FastBuilt) BuildFast(dc, false);
+            if (!ac.FastBuilt) BuildFast(ac, true);
+        }
     ClearWindow();
     P.NextRestartMarker = 0xD0;
     P.McusSinceRestart = 0;

@@ -87,6 +87,7 @@ struct TkestHuffmanTable {
     std::int32_t MinLength = 0;               // shortest length with a code; 17 when none
     bool Defined = false;
     bool LookupBuilt = false;
+    bool FastBuilt = false;  // Fast, for the fast path of sequential scans
     // The codes would not fit their lengths (more codes of some length L than the L-bit
     // codes the shorter lengths left free): the table cannot be decoded.
     bool Oversubscribed = false;
@@ -101,7 +102,7 @@ struct TkestHuffmanTable {
     std::array<std::uint16_t, 256> Lookup{};
     // By the next kFastBits bits: the bits of a whole coefficient (code and magnitude) when
     // they fit, with how far it advances, or of two when both fit; 0 otherwise
-    // (decoder.cpp). On the heap: most tables of most parsers are never decoded with.
+    // (decoder.cpp). On the heap, and built only for sequential scans read from memory.
     static constexpr int kFastBits = 13;
     std::unique_ptr<std::array<std::uint16_t, std::size_t{1} << kFastBits>> Fast;
 };
