@@ -103,7 +103,8 @@ std::int32_t Saturate32(std::int64_t v) { return v > INT32_MAX ? INT32_MAX : sta
 constexpr int kFastBits = TkestHuffmanTable::kFastBits;
 constexpr std::uint32_t kFastSize = 1u << kFastBits, kFastMask = kFastSize - 1;
 constexpr std::uint32_t kEnds = 0x1000, kPair = 0x2000;
-// Building a table pair costs about as much as decoding this many blocks with it.
+// Sequential scans of fewer blocks (most previews) are decoded symbol by symbol: building
+// the whole-coefficient tables costs there about what they save.
 constexpr std::uint64_t kWholeTablesFrom = 1024;
 
 std::uint32_t FastEntry(std::uint32_t bits, std::uint32_t advance, bool ends, bool pair) {
@@ -211,8 +212,8 @@ enum class Kind { Sequential, DcFirst, DcRefine, AcFirst, AcRefine };
 
 // The tables and the blocks of one scan component.
 struct Component {
-    const TkestHuffmanTable* Dc = nullptr;
-    const TkestHuffmanTable* Ac = nullptr;
+    TkestHuffmanTable* Dc = nullptr;
+    TkestHuffmanTable* Ac = nullptr;
     TkestMCUs* Map = nullptr;
     int Blocks = 0;  // in one MCU
 };
@@ -1032,13 +1033,10 @@ int TkestScanDecoder::Run() {
     Reload();
     Fast = From != Source::Direct;
     Whole = Fast && kind == Kind::Sequential && work >= kWholeTablesFrom;
-    if (Whole)
-        for (const TkestScanComponent& sc : scan) {
-            TkestHuffmanTable& dc = P.DcTables[static_cast<std::size_t>(sc.DcTable)];
-            TkestHuffmanTable& ac = P.AcTables[static_cast<std::size_t>(sc.AcTable)];
-            if (!dc.FastBuilt) BuildFast(dc, false);
-            if (!ac.FastBuilt) BuildFast(ac, true);
-        }
+    for (std::size_t i = 0; Whole && i < scan.size(); ++i) {
+        if (!Comps[i].Dc->FastBuilt) BuildFast(*Comps[i].Dc, false);
+        if (!Comps[i].Ac->FastBuilt) BuildFast(*Comps[i].Ac, true);
+    }
     ClearWindow();
     P.NextRestartMarker = 0xD0;
     P.McusSinceRestart = 0;
