@@ -225,42 +225,21 @@ Bytes WithMakerNote(bool bigEndian, const Bytes& note) {
 }
 constexpr std::int64_t kMakerNoteFile = 2 + 10 + 100;  // file offset of the maker note
 
-Bytes U16Of(bool bigEndian, std::uint16_t v) {
-    return bigEndian ? Bytes{static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}
-                     : Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
-}
-Bytes U32Of(bool bigEndian, std::uint32_t v) {
-    const Bytes hi = U16Of(bigEndian, static_cast<std::uint16_t>(v >> 16));
-    const Bytes lo = U16Of(bigEndian, static_cast<std::uint16_t>(v));
-    return bigEndian ? Concat({hi, lo}) : Concat({lo, hi});
-}
-Bytes EntryOf(bool be, std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
-    return Concat({U16Of(be, tag), U16Of(be, type), U32Of(be, count), U32Of(be, value)});
-}
-
-// "OLYMPUS", 0, the byte order, 3; one entry 0x2020 (type IFD) pointing to a sub-directory at
-// 30 with PreviewImageValid, PreviewImageStart and PreviewImageLength.
-Bytes Olympus(bool be, std::uint32_t valid, std::uint32_t start, std::uint32_t length) {
-    return Concat({Text(std::string_view("OLYMPUS\0", 8)), be ? Text("MM") : Text("II"), U16Of(be, 3), U16Of(be, 1),
-                   EntryOf(be, 0x2020, 13, 1, 30), U32Of(be, 0), U16Of(be, 3), EntryOf(be, 0x0100, 4, 1, valid),
-                   EntryOf(be, 0x0101, 4, 1, start), EntryOf(be, 0x0102, 4, 1, length), U32Of(be, 0)});
-}
-
 TEST(MakerNote, OlympusPreviewReferenceInEitherByteOrder) {
     for (bool be : {false, true}) {
         for (bool exifBe : {false, true}) {
-            const auto thumbs = Collect({{0xE1, WithMakerNote(exifBe, Olympus(be, 1, 0x1000, 0x2000))}});
+            const auto thumbs = Collect({{0xE1, WithMakerNote(exifBe, OlympusMakerNote(be, 1, 0x1000, 0x2000))}});
             ASSERT_EQ(thumbs->PostThumbs.size(), 1u) << be << exifBe;
             EXPECT_EQ(thumbs->PostThumbs[0].Offset, kMakerNoteFile + 0x1000);
             EXPECT_EQ(thumbs->PostThumbs[0].Size, 0x2000);
             EXPECT_EQ(thumbs->PostThumbs[0].Name, "EXIF");
         }
     }
-    EXPECT_TRUE(Collect({{0xE1, WithMakerNote(false, Olympus(false, 0, 0x1000, 0x2000))}})->PostThumbs.empty());
-    EXPECT_TRUE(Collect({{0xE1, WithMakerNote(false, Olympus(false, 1, 0, 0x2000))}})->PostThumbs.empty());
+    EXPECT_TRUE(Collect({{0xE1, WithMakerNote(false, OlympusMakerNote(false, 0, 0x1000, 0x2000))}})->PostThumbs.empty());
+    EXPECT_TRUE(Collect({{0xE1, WithMakerNote(false, OlympusMakerNote(false, 1, 0, 0x2000))}})->PostThumbs.empty());
     // Not identified: a leading byte outside printable ASCII.
     for (int first : {0x00, 0x80, 0xC4}) {
-        Bytes note = Olympus(false, 1, 0x1000, 0x2000);
+        Bytes note = OlympusMakerNote(false, 1, 0x1000, 0x2000);
         note[0] = static_cast<std::uint8_t>(first);
         EXPECT_TRUE(Collect({{0xE1, WithMakerNote(false, note)}})->PostThumbs.empty()) << first;
     }
@@ -442,7 +421,7 @@ TEST(HostileSegments, MutatedSegmentsAreReadWithinTheirBytes) {
         t.Put(500, thumb);
         seeds.push_back(ExifPayload(t));
     }
-    seeds.push_back(WithMakerNote(true, Olympus(false, 1, 0x100, 0x200)));
+    seeds.push_back(WithMakerNote(true, OlympusMakerNote(false, 1, 0x100, 0x200)));
     seeds.push_back(WithMakerNote(false, EntryRelative("KYOCERA            \0", Bytes(64, 0x55))));
     seeds.push_back(Mpf(false, {Images(3), MpEntries(48)},
                         {{0x80000000u, 10, 0, 2, 3}, {0, 20, 0x100, 0, 0}, {0, 30, 0x200, 0, 0}}));

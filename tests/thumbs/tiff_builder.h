@@ -106,4 +106,30 @@ inline Bytes MpfPayload(const TiffBuilder& t) {
     return jpeg_fixture::Concat({jpeg_fixture::Text(std::string_view("MPF\0", 4)), t.Data()});
 }
 
+// 16- and 32-bit numbers and a 12-byte IFD entry in either byte order, for structures
+// written outside a TiffBuilder (maker notes, whose offsets count from their own start).
+inline Bytes U16Of(bool bigEndian, std::uint16_t v) {
+    return bigEndian ? Bytes{static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}
+                     : Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
+}
+inline Bytes U32Of(bool bigEndian, std::uint32_t v) {
+    const Bytes hi = U16Of(bigEndian, static_cast<std::uint16_t>(v >> 16));
+    const Bytes lo = U16Of(bigEndian, static_cast<std::uint16_t>(v));
+    return bigEndian ? jpeg_fixture::Concat({hi, lo}) : jpeg_fixture::Concat({lo, hi});
+}
+inline Bytes EntryOf(bool be, std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
+    return jpeg_fixture::Concat({U16Of(be, tag), U16Of(be, type), U32Of(be, count), U32Of(be, value)});
+}
+
+// An Olympus maker note: "OLYMPUS", 0, the byte order, 3; one entry 0x2020 (type IFD)
+// pointing to a sub-directory at 30 with PreviewImageValid, PreviewImageStart and
+// PreviewImageLength. The start counts from the maker note's first byte.
+inline Bytes OlympusMakerNote(bool be, std::uint32_t valid, std::uint32_t start, std::uint32_t length) {
+    return jpeg_fixture::Concat({jpeg_fixture::Text(std::string_view("OLYMPUS\0", 8)),
+                                 jpeg_fixture::Text(be ? "MM" : "II"), U16Of(be, 3), U16Of(be, 1),
+                                 EntryOf(be, 0x2020, 13, 1, 30), U32Of(be, 0), U16Of(be, 3),
+                                 EntryOf(be, 0x0100, 4, 1, valid), EntryOf(be, 0x0101, 4, 1, start),
+                                 EntryOf(be, 0x0102, 4, 1, length), U32Of(be, 0)});
+}
+
 }  // namespace tiff_fixture
