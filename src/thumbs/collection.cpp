@@ -122,6 +122,12 @@ void TkestJpegThumbs::EndRun() {
     Blocks.clear();
 }
 
+bool TkestJpegThumbs::IsSignedSegment(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) const {
+    return std::any_of(Handlers.begin(), Handlers.end(), [&](const TkestJpegThumbHandlerClass& cls) {
+        return cls.IsSigned && cls.CanHandle(AMarker, AData, ALength);
+    });
+}
+
 void TkestJpegThumbs::AppendSegmentData(std::uint64_t AOffsetInSegment, ByteView AData) {
     Data.insert(Data.end(), AData.Span().begin(), AData.Span().end());
     Blocks.push_back({static_cast<std::int64_t>(SegmentOffset + AOffsetInSegment),
@@ -168,25 +174,38 @@ void TkestJpegThumbs::ProcessPostThumbs(TStream& AStream) {
     TkestBaseJpegParser parser(kPostThumbParserBuffer);
     const std::uint64_t fileSize = AStream.Size();
     CheckedBytes = std::max(CheckedBytes, fileSize);
+    // The offsets post thumbs were listed from, and the record of a preview in the segments
+    // whose first byte lies at file offset AOffset.
+    std::vector<std::int64_t> listed;
+    auto recordAt = [&](std::int64_t AOffset) {
+        return std::find_if(Thumbs.begin(), Thumbs.end(), [&](const TkestJpegThumb& t) {
+            return !t.FromFile && t.Kind == tkCompressed && !t.Blocks.empty() && t.Blocks.front().Offset == AOffset;
+        });
+    };
     for (const TkestJpegPostThumb& post : PostThumbs) {
         if (!MayCheck()) break;
         if (post.Offset < 0 || static_cast<std::uint64_t>(post.Offset) >= fileSize || post.Size <= 0) continue;
+        if (std::find(listed.begin(), listed.end(), post.Offset) != listed.end()) continue;
+        auto found = recordAt(post.Offset);
+        if (found != Thumbs.end() && !found->FoundByScan) continue;  // its own handler listed it
         // A size reaching past the end of the file stands for the bytes the file holds, so
         // that the stream's size (which bounds the decoding work of the check) is true.
         const std::uint64_t size = std::min<std::uint64_t>(static_cast<std::uint64_t>(post.Size),
                                                            fileSize - static_cast<std::uint64_t>(post.Offset));
         FileRangeStream range(AStream, static_cast<std::uint64_t>(post.Offset), size);
-        parser.Parse(range, 0, 0);  // a full check
+        const TkestStreamCheck check = CheckJpegStream(parser, range, 0, 0);  // a full check
         CountCheck(parser);
-        const int percent = parser.PercentRead();
-        if (percent == 0) continue;
+        if (check.Percent == 0) continue;
+        if (found != Thumbs.end()) Thumbs.erase(found);  // the scan's find of the same bytes
+        listed.push_back(post.Offset);
         TkestJpegThumb& thumb = Thumbs.emplace_back();
         thumb.Kind = tkCompressed;
         thumb.Offset = static_cast<std::int64_t>(static_cast<std::uint32_t>(post.Offset));
         thumb.Size = post.Size;
-        thumb.Width = parser.FrameSeen ? parser.Width : 0;
-        thumb.Height = parser.FrameSeen ? parser.Height : 0;
-        thumb.Percent = percent;
+        thumb.Width = check.Width;
+        thumb.Height = check.Height;
+        thumb.Percent = check.Percent;
+        thumb.Corrupted = check.Corrupted;
         thumb.FromFile = true;
         thumb.Name = post.Name;
     }

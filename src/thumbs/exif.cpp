@@ -117,13 +117,11 @@ void TkestJpegThumbExifHandler::ProcessSegment(std::uint64_t AOffset, std::uint8
                 case kJpegInterchangeFormat: facts.JpegOffset = Integer(entry, block.BigEndian); break;
                 case kYCbCrSubSampling: facts.Subsampling = Shorts(entry, block); break;
                 case kExifIfdPointer:
-                    // Read as a little-endian integer, then taken in the file's byte order:
-                    // for the 32-bit types that is the value field in the file's order.
-                    if (const auto value = Integer(entry, false)) {
-                        auto next = static_cast<std::uint32_t>(*value);
-                        if (block.BigEndian) next = Swap32(next);
+                    // An offset of any integer type, read in the file's byte order (a SHORT
+                    // from the value field's first two bytes).
+                    if (const auto value = Integer(entry, block.BigEndian)) {
                         nested = true;
-                        chains.emplace_back(next);
+                        chains.emplace_back(static_cast<std::uint32_t>(*value));
                     }
                     break;
                 case kMakerNote:

@@ -4,6 +4,7 @@
 #include "thumbs/thumbs.h"
 
 #include <algorithm>
+#include <new>
 
 std::string TkestJpegThumbHandler::GetName() const { return "UNK*"; }
 
@@ -34,22 +35,31 @@ bool TkestJpegThumbHandler::IsNewOffset(std::int64_t AOffset) const {
 TkestBaseJpegParser& TkestJpegThumbHandler::SharedParser() { return Owner.SharedParser(); }
 TTempMemoryStream& TkestJpegThumbHandler::SharedStream() { return Owner.SharedStream(); }
 
-TkestStreamCheck TkestJpegThumbHandler::CheckStream(TStream& AStream, std::uint16_t AOptions, std::uint8_t AColorModel) {
+TkestStreamCheck CheckJpegStream(TkestBaseJpegParser& AParser, TStream& AStream, std::uint16_t AOptions,
+                                 std::uint8_t AColorModel) {
     TkestStreamCheck check;
-    if (!Owner.MayCheck()) {
-        check.Result = prEndOfData;  // not checked: nothing decoded
-        return check;
+    int result = prCorrupt;
+    try {
+        result = AParser.Parse(AStream, AOptions, AColorModel);
+    } catch (const std::bad_alloc&) {
+        // Past the work budget or the coefficient maps' limit: what decoded so far stands.
     }
+    check.Corrupted = result != prOk || AParser.RestartDamage;
+    check.Percent = AParser.PercentRead();
+    check.Consumed = AParser.Position;
+    if (AParser.FrameSeen) {
+        check.Width = AParser.Width;
+        check.Height = AParser.Height;
+    }
+    return check;
+}
+
+TkestStreamCheck TkestJpegThumbHandler::CheckStream(TStream& AStream, std::uint16_t AOptions, std::uint8_t AColorModel) {
+    if (!Owner.MayCheck()) return {};  // not checked: nothing decoded
     TkestBaseJpegParser& parser = SharedParser();
     AStream.Seek(0);
-    check.Result = parser.Parse(AStream, AOptions, AColorModel);
+    const TkestStreamCheck check = CheckJpegStream(parser, AStream, AOptions, AColorModel);
     Owner.CountCheck(parser);
-    check.Percent = parser.PercentRead();
-    check.Consumed = parser.Position;
-    if (parser.FrameSeen) {
-        check.Width = parser.Width;
-        check.Height = parser.Height;
-    }
     return check;
 }
 
@@ -63,7 +73,7 @@ std::uint64_t TkestJpegThumbHandler::AddJpegThumb(ByteView AData, std::int64_t A
     stream.SetPointer({});
     if (check.Percent <= 0) return 0;
     TkestJpegThumb& thumb = ReportThumb(tkCompressed, AOffset, static_cast<std::int64_t>(check.Consumed), check.Width,
-                                        check.Height, check.Percent, check.Result != prOk, ASuffix);
+                                        check.Height, check.Percent, check.Corrupted, ASuffix);
     thumb.ColorModel = AColorModel;
     return check.Consumed;
 }
@@ -78,6 +88,7 @@ void TkestJpegThumbHandler::ScanForJpeg(ByteView AData) {
         if (AData.U8(p + 1) == 0xD8 && AData.U8(p + 2) == 0xFF && IsNewOffset(static_cast<std::int64_t>(p))) {
             const std::uint64_t consumed = AddJpegThumb(AData.Sub(p), static_cast<std::int64_t>(p), 0, "C");
             if (consumed > 0) {
+                Owner.Thumbs.back().FoundByScan = true;
                 p += consumed;
                 continue;
             }

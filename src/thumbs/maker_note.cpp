@@ -62,7 +62,7 @@ void TkestJpegThumbExifHandler::CheckRebuilt(const TkestHeaderTemplate& AHeader,
     const TkestStreamCheck check = CheckStream(stream, poStopWhenComplete, 0);
     if (check.Percent > 0)
         ReportThumb(tkCompressed, AOffset, static_cast<std::int64_t>(APreview.Size()), check.Width, check.Height,
-                    check.Percent, check.Result != prOk, ASuffix);
+                    check.Percent, check.Corrupted, ASuffix);
 }
 
 // Entries of 12 bytes from offset 24, counted at 22, little-endian whatever the Exif

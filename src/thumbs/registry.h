@@ -6,7 +6,7 @@
 // TkestJpegThumbMultiHandler (a run of segments collected with AppendSegmentData) and
 // declares `static constexpr const char* ClassName` and
 // `static bool CanHandle(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength)`;
-// IsMultiSegment comes from its base.
+// IsMultiSegment and IsSigned come from its base unless it declares them.
 #pragma once
 
 #include "thumbs/thumbs.h"
@@ -19,10 +19,10 @@ std::unique_ptr<TkestJpegThumbHandler> CreateThumbHandler(TkestJpegThumbs& AOwne
     return std::make_unique<T>(AOwner);
 }
 
-// The class entry of T from its static ClassName, CanHandle and IsMultiSegment.
+// The class entry of T from its static ClassName, CanHandle, IsMultiSegment and IsSigned.
 template <class T>
 constexpr TkestJpegThumbHandlerClass HandlerClassOf() {
-    return {T::ClassName, &T::CanHandle, T::IsMultiSegment(), &CreateThumbHandler<T>};
+    return {T::ClassName, &T::CanHandle, T::IsMultiSegment(), T::IsSigned(), &CreateThumbHandler<T>};
 }
 
 // Every registered class, in registration order.

@@ -48,9 +48,10 @@ struct TkestJpegThumb {
     // Share of the preview present and decoding: the parser's PercentRead for compressed
     // previews, the share of the required bytes present for raw ones.
     std::int32_t Percent = 0;
-    bool Corrupted = false;  // the parse of the preview did not end with prOk
+    bool Corrupted = false;  // the check of the preview did not end cleanly (TkestStreamCheck)
     std::vector<TkestJpegBlock> Blocks;  // the file ranges holding the preview, in order
     bool FromFile = false;               // added by ProcessPostThumbs
+    bool FoundByScan = false;            // found by a scan for embedded streams (suffix "C")
     std::string Name;                    // "EXIF", "JFXX:Jpg", "UNK*:C", ...
 
     // Width x Height, the sort key; 64-bit so that no product of 32-bit sizes overflows.
@@ -77,17 +78,29 @@ struct TkestJpegThumbHandlerClass {
     // (AAvailable of them, at most ALength); ALength is the declared payload length.
     bool (*CanHandle)(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
     bool IsMultiSegment;
+    // Whether the class recognises its segments by a signature or header of their own, not
+    // only by what their bytes look like (a stream's start, a layout, any bytes at all).
+    bool IsSigned;
     std::unique_ptr<TkestJpegThumbHandler> (*Create)(TkestJpegThumbs& AOwner);
 };
 
 // What one parse of a candidate stream found.
 struct TkestStreamCheck {
-    int Result = prOk;
+    // The check did not end cleanly: a result other than prOk, restart damage, or a parse
+    // that went past a limit of its work or of its coefficient maps.
+    bool Corrupted = false;
     std::int32_t Percent = 0;   // PercentRead; 0 = nothing decoded
     std::uint64_t Consumed = 0; // the parser's Position after the parse
     std::int32_t Width = 0;     // from the frame header, 0 without one
     std::int32_t Height = 0;
 };
+
+// Parses AStream from its current position with AParser. The parser raises the limits of
+// one parse (its work budget, the size its coefficient maps may take) as a failed
+// allocation: such a check ends there, with what decoded before, and leaves the analysis of
+// the file to go on.
+TkestStreamCheck CheckJpegStream(TkestBaseJpegParser& AParser, TStream& AStream, std::uint16_t AOptions,
+                                 std::uint8_t AColorModel);
 
 // Base of every handler. A handler object lives for one run of its class (one segment for a
 // single-segment class). Class-level members, asked without an object, are static: each
@@ -95,7 +108,8 @@ struct TkestStreamCheck {
 //     static constexpr const char* ClassName = "...";
 //     static bool CanHandle(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
 // and inherits IsMultiSegment from TkestJpegThumbHandler (false) or
-// TkestJpegThumbMultiHandler (true).
+// TkestJpegThumbMultiHandler (true), and IsSigned (true) unless it takes segments by their
+// look alone.
 class TkestJpegThumbHandler {
 public:
     explicit TkestJpegThumbHandler(TkestJpegThumbs& AOwner) : Owner(AOwner) {}
@@ -104,6 +118,7 @@ public:
     TkestJpegThumbHandler& operator=(const TkestJpegThumbHandler&) = delete;
 
     static constexpr bool IsMultiSegment() { return false; }
+    static constexpr bool IsSigned() { return true; }
 
     // The label of this handler's previews.
     virtual std::string GetName() const;
@@ -171,6 +186,7 @@ class TkestJpegThumbBaseHandler final : public TkestJpegThumbHandler {
 public:
     using TkestJpegThumbHandler::TkestJpegThumbHandler;
     static constexpr const char* ClassName = "TkestJpegThumbBaseHandler";
+    static constexpr bool IsSigned() { return false; }
     static bool CanHandle(std::uint8_t, ByteView, std::uint32_t) { return true; }
 };
 
@@ -190,6 +206,9 @@ public:
     void ProcessSegments(std::uint64_t AOffset, std::span<const std::uint8_t> AData);
     // Finishes and frees the active handler; forgets the collected bytes.
     void EndRun();
+    // Whether a class that recognises segments by a signature of their own takes this one:
+    // it ends a run whose continuing segments carry no header to tell them.
+    bool IsSignedSegment(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) const;
     // Collects payload bytes of the current segment for a multi-segment handler;
     // AOffsetInSegment is their position in the segment's payload.
     void AppendSegmentData(std::uint64_t AOffsetInSegment, ByteView AData);
@@ -198,7 +217,9 @@ public:
                              std::int32_t AHeight, std::int32_t APercent, bool ACorrupted, std::string AName);
     void AddPostThumb(std::int64_t AOffset, std::int32_t ASize, std::string AName);
     // Reads each post thumb from AStream (the analysed file), as far as its check needs,
-    // and lists those that decode.
+    // and lists those that decode. A preview is the bytes at one file offset: one already
+    // listed there is not listed again, and a stream the scan of a segment found there
+    // gives way to the record of the handler that points to it.
     void ProcessPostThumbs(TStream& AStream);
     // Largest area first; records of equal area keep their order.
     void SortThumbs();

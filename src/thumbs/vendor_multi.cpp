@@ -1,7 +1,9 @@
 // Vendor previews split over consecutive APP segments. Each class recognises the first
 // segment of a run by marker and signature; the collection then offers every following
-// segment of the APP run to CanContinue, and the first one refused ends the run. What the
-// segments collected is searched in Finish: by default for JPEG streams (suffix "C").
+// segment of the APP run to CanContinue, and the first one refused ends the run. A run whose
+// continuing segments carry no header of their own (APP2v1, APP2v2) ends at a segment that
+// another format's signature claims. What the segments collected is searched in Finish: by
+// default for JPEG streams (suffix "C").
 #include "thumbs/vendor_multi.h"
 
 #include <algorithm>
@@ -31,8 +33,8 @@ bool TkestJpegThumbAPP2v1Handler::CanHandle(std::uint8_t AMarker, ByteView AData
     return AMarker == kApp2 && AData.Size() > 4 && (StreamStartsAt(AData, 0) || StreamStartsAt(AData, 1));
 }
 
-bool TkestJpegThumbAPP2v1Handler::CanContinue(std::uint8_t AMarker, ByteView, std::uint32_t) {
-    return AMarker == kApp2;
+bool TkestJpegThumbAPP2v1Handler::CanContinue(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) {
+    return AMarker == kApp2 && !Owner.IsSignedSegment(AMarker, AData, ALength);
 }
 
 void TkestJpegThumbAPP2v1Handler::ProcessSegment(std::uint64_t, std::uint8_t, ByteView AData, std::uint32_t) {
@@ -47,8 +49,8 @@ bool TkestJpegThumbAPP2v2Handler::CanHandle(std::uint8_t AMarker, ByteView AData
     return AMarker == kApp2 && AData.Size() > 64 && StreamStartsAt(AData, kApp2v2Start);
 }
 
-bool TkestJpegThumbAPP2v2Handler::CanContinue(std::uint8_t AMarker, ByteView, std::uint32_t) {
-    return AMarker == kApp2;
+bool TkestJpegThumbAPP2v2Handler::CanContinue(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) {
+    return AMarker == kApp2 && !Owner.IsSignedSegment(AMarker, AData, ALength);
 }
 
 void TkestJpegThumbAPP2v2Handler::ProcessSegment(std::uint64_t, std::uint8_t, ByteView AData, std::uint32_t) {
@@ -163,7 +165,9 @@ namespace {
 constexpr std::uint64_t kPhotoshopStart = 14;
 
 // Image resource block signatures: Photoshop's own and those of other writers.
-constexpr std::array<std::string_view, 5> kResourceSignatures = {"8BIM", "PHUT", "aSeM", "gHgA", "RSCD"};
+// "AgHg", "DCSR" and "MeSa" are also accepted byte-reversed, as some writers may store them.
+constexpr std::array<std::string_view, 8> kResourceSignatures = {"8BIM", "PHUT", "AgHg", "DCSR",
+                                                                 "MeSa", "gHgA", "RSCD", "aSeM"};
 
 constexpr std::uint16_t kThumbnailBgr = 0x0409;  // Photoshop 4.0 thumbnail, BGR order
 constexpr std::uint16_t kThumbnail = 0x040C;     // Photoshop 5.0 and later

@@ -10,23 +10,26 @@
 
 #include <string_view>
 
-// APP2 segments whose payload begins with a JPEG stream at 0 or 1; every APP2 segment that
-// follows continues it.
+// APP2 segments whose payload begins with a JPEG stream at 0 or 1; the APP2 segments that
+// follow continue it until one that a signed format claims (MPF, FPXR, ...).
 class TkestJpegThumbAPP2v1Handler final : public TkestJpegThumbMultiHandler {
 public:
     using TkestJpegThumbMultiHandler::TkestJpegThumbMultiHandler;
     static constexpr const char* ClassName = "TkestJpegThumbAPP2v1Handler";
+    static constexpr bool IsSigned() { return false; }  // taken by a stream's start
     static bool CanHandle(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
     std::string GetName() const override { return "APP2v1"; }
     bool CanContinue(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) override;
     void ProcessSegment(std::uint64_t AOffset, std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) override;
 };
 
-// APP2 segments with a JPEG stream at payload position 60; bytes from 60 are collected.
+// APP2 segments with a JPEG stream at payload position 60; bytes from 60 are collected. The
+// run continues as APP2v1's does.
 class TkestJpegThumbAPP2v2Handler final : public TkestJpegThumbMultiHandler {
 public:
     using TkestJpegThumbMultiHandler::TkestJpegThumbMultiHandler;
     static constexpr const char* ClassName = "TkestJpegThumbAPP2v2Handler";
+    static constexpr bool IsSigned() { return false; }  // taken by a stream's start
     static bool CanHandle(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
     std::string GetName() const override { return "APP2v2"; }
     bool CanContinue(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) override;
@@ -39,6 +42,7 @@ class TkestJpegThumbAPP3Handler final : public TkestJpegThumbMultiHandler {
 public:
     using TkestJpegThumbMultiHandler::TkestJpegThumbMultiHandler;
     static constexpr const char* ClassName = "TkestJpegThumbAPP3Handler";
+    static constexpr bool IsSigned() { return false; }  // taken by a stream's start
     static bool CanHandle(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
     std::string GetName() const override { return "APP3"; }
     bool CanContinue(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) override;

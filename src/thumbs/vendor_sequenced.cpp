@@ -60,8 +60,10 @@ bool TkestJpegThumbSCRNAILHandler::CanHandle(std::uint8_t AMarker, ByteView ADat
     return AMarker == kApp4 && AData.Size() > kScrnailStart && AData.Matches(0, "SCRNAIL\0");
 }
 
-bool TkestJpegThumbSCRNAILHandler::CanContinue(std::uint8_t AMarker, ByteView, std::uint32_t) {
-    return AMarker == kApp4;
+// Following segments hold pixels only: the APP4 segments that follow continue the run until
+// one that a signed format claims (SCRNAIL's own signature included: a new preview).
+bool TkestJpegThumbSCRNAILHandler::CanContinue(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) {
+    return AMarker == kApp4 && !Owner.IsSignedSegment(AMarker, AData, ALength);
 }
 
 void TkestJpegThumbSCRNAILHandler::ProcessSegment(std::uint64_t, std::uint8_t, ByteView AData, std::uint32_t) {
@@ -155,7 +157,7 @@ void CheckCollected(TkestJpegThumbHandler& AHandler, std::uint8_t AKind, std::ui
     stream.SetPointer({});
     if (check.Percent > 0)
         AHandler.ReportThumb(AKind, 0, static_cast<std::int64_t>(check.Consumed), check.Width, check.Height,
-                             check.Percent, check.Result != prOk, "");
+                             check.Percent, check.Corrupted, "");
 }
 }  // namespace
 

@@ -91,8 +91,8 @@ public:
     std::string GetName() const override { return "HPSCv2"; }
 };
 
-// "SCRNAIL" and a zero byte, pixel data from 8; every APP4 segment that follows holds more
-// pixel data. The screen nail is always 320 x 240.
+// "SCRNAIL" and a zero byte, pixel data from 8; the APP4 segments that follow hold more
+// pixel data, up to one that a signed format claims. The screen nail is always 320 x 240.
 class TkestJpegThumbSCRNAILHandler final : public TkestJpegThumbBaseHPHandler {
 public:
     using TkestJpegThumbBaseHPHandler::TkestJpegThumbBaseHPHandler;

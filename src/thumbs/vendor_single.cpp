@@ -84,7 +84,7 @@ void TkestJpegThumbAPP5Handler::ProcessSegment(std::uint64_t, std::uint8_t, Byte
                      AData.U8(kApp5Width), AData.U8(kApp5Width + 1), AData.Sub(kApp5Data));
     if (check.Percent > 0)
         ReportThumb(tkRebuilt, 0, static_cast<std::int64_t>(AData.Size()), check.Width, check.Height, check.Percent,
-                    check.Result != prOk, "1");
+                    check.Corrupted, "1");
     ScanForJpeg(AData);
 }
 

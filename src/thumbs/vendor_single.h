@@ -69,6 +69,7 @@ class TkestJpegThumbAPP4Handler final : public TkestJpegThumbHandler {
 public:
     using TkestJpegThumbHandler::TkestJpegThumbHandler;
     static constexpr const char* ClassName = "TkestJpegThumbAPP4Handler";
+    static constexpr bool IsSigned() { return false; }  // taken by any bytes that are not all zero
     static bool CanHandle(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
     std::string GetName() const override { return "APP4"; }
     void ProcessSegment(std::uint64_t AOffset, std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) override;
@@ -80,6 +81,7 @@ class TkestJpegThumbAPP5Handler final : public TkestJpegThumbHandler {
 public:
     using TkestJpegThumbHandler::TkestJpegThumbHandler;
     static constexpr const char* ClassName = "TkestJpegThumbAPP5Handler";
+    static constexpr bool IsSigned() { return false; }  // taken by a layout
     static bool CanHandle(std::uint8_t AMarker, ByteView AData, std::uint32_t ALength);
     std::string GetName() const override { return "APP5"; }
     void ProcessSegment(std::uint64_t AOffset, std::uint8_t AMarker, ByteView AData, std::uint32_t ALength) override;

@@ -10,6 +10,7 @@
 #include "analysis/info.h"
 #include "analysis/jpeg_with_thumbs.h"
 #include "analysis/root.h"
+#include "icc/icc_digest.h"
 #include "jpeg/catalogue.h"
 #include "jpeg/coefficients.h"
 #include "platform/stream.h"
@@ -88,6 +89,41 @@ protected:
     TempDir Dir;
     TOrvaneRoot Root;
 };
+
+// The header fields of the small baseline grey image that hostile_files puts after its
+// segments, with these segments and previews.
+void ExpectBaselineHeader(const TkestInfo& AInfo, const std::string& ASegments, const std::string& AThumbnails) {
+    EXPECT_EQ(AInfo.Kind, fkJpeg);
+    EXPECT_EQ(AInfo.ExifFileName, "");
+    EXPECT_EQ(AInfo.Segments, ASegments);
+    EXPECT_EQ(AInfo.ComponentIdText, "01");
+    EXPECT_EQ(AInfo.ColorSpace, "Gray");
+    EXPECT_EQ(AInfo.Encoding, "Baseline DCT, Huffman coding");
+    EXPECT_EQ(AInfo.RestartInterval, 0);
+    EXPECT_EQ(AInfo.Quality, 75);
+    // DQT with tables K.1 and K.2 for quality 75, as the image's alone gives it.
+    static const std::string digest = [] {
+        TkestJpeg parser(65536);
+        const Bytes bare = ManyEmbeddedPreviews(0, {});
+        TMemoryStream stream(bare);
+        parser.Parse(stream, poHeadersOnly, 0);
+        return DigestToHex(IccMD5OfBuffer(parser.QuantTableData, true));
+    }();
+    EXPECT_EQ(DigestToHex(AInfo.QTablesDigest), digest);
+    EXPECT_NE(digest, std::string(32, '0'));
+    EXPECT_EQ(AInfo.Thumbnails, AThumbnails);
+    EXPECT_FALSE(AInfo.Debug);
+    EXPECT_EQ(AInfo.IccSize, 0);
+}
+
+// How a preview of EndOfBandFrame(65535, 65535, ...) is listed: where this build keeps the
+// coefficient map of its first component, its check decodes until the work budget ends it
+// and the preview is listed as corrupted at what it read (`percent`); where that map would
+// pass the maps' limit (a 32-bit process), nothing of it decodes and it is not listed.
+std::string PastTheBudget(const std::string& name, int percent) {
+    if (TkestJpegMap::BytesFor(8192, 8192) > kCoefficientMapLimit) return "";
+    return name + ":65535x65535 (Corrupted " + std::to_string(percent) + "%)";
+}
 
 TEST_F(HostileTest, FrameOf65535By65535EndsAtTheBudget) {
     for (const int components : {1, 3}) {
@@ -185,6 +221,23 @@ TEST_F(HostileTest, MpfAndPhotoshopSizesPastTheFile) {
     const Outcome heavy = Run("mpf-end-of-band.jpg", MpfPastTheEnd(EndOfBandFrame(65535, 65535, 1, 20)));
     EXPECT_EQ(heavy.Info->Kind, fkJpeg);
     EXPECT_EQ(heavy.Info->Integrity, u"OK");
+    ExpectBaselineHeader(*heavy.Info, "MPF", PastTheBudget("MPF", 50));
+}
+
+TEST_F(HostileTest, APreviewPastItsLimitsLeavesTheHeaderFields) {
+    // Streams whose check passes the coefficient maps' limit or the work budget, in a COM
+    // segment or behind an MPF entry: the check ends, the file's analysis does not.
+    for (const int components : {1, 3}) {
+        SCOPED_TRACE(components);
+        const Bytes stream = EndOfBandFrame(65535, 65535, components, 3);
+        const int percent = components == 1 ? 50 : 22;
+        const Outcome embedded = Run("com-end-of-band.jpg", ManyEmbeddedPreviews(1, stream));
+        ExpectBaselineHeader(*embedded.Info, "COM", PastTheBudget("UNK*:C", percent));
+        EXPECT_EQ(embedded.Info->Integrity, u"OK");
+        const Outcome pointed = Run("mpf-end-of-band.jpg", MpfPastTheEnd(stream));
+        ExpectBaselineHeader(*pointed.Info, "MPF", PastTheBudget("MPF", percent));
+        EXPECT_EQ(pointed.Info->Integrity, u"OK");
+    }
 }
 
 // The side of the largest square grey frame whose maps this build keeps: 65,535, less in a

@@ -1,19 +1,24 @@
 // The "Thumbnails" field of whole files, through the plugin's root: files exiftool wrote
-// thumbnails into, files the fixture builder wrote JFIF, JFXX and MPF previews into, and
-// every file of the corpus that exiftool finds a preview in.
+// thumbnails into, files the fixture builder wrote JFIF, JFXX and MPF previews into (with
+// every header field beside them), and every file of the corpus that exiftool finds a
+// preview in.
+#include "analysis/info.h"
 #include "analysis/root.h"
 #include "frame/wdx.h"
+#include "icc/icc_digest.h"
 #include "support/temp_files.h"
 #include "thumb_helpers.h"
 #include "tiff_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <new>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -105,33 +110,313 @@ TEST(BuiltFiles, JfifAndJfxxThumbnails) {
     EXPECT_EQ(Root().GetFieldValue(WideName(file), 28, 0, &debug, sizeof debug, 0, false), ft_fieldempty);
 }
 
+// An MPF payload (little-endian) listing the primary image, a dependent parent, and one
+// dependent image of `size` bytes at `offset` from the MP header.
+Bytes MpfListing(std::uint32_t offset, std::uint32_t size) {
+    tiff_fixture::TiffBuilder t(false);
+    t.Ifd(8, {tiff_fixture::Long(0xB001, 2), tiff_fixture::Undefined(0xB002, 32, 50)}, 0);
+    t.U32(50, 0x80030000u);  // dependent parent, primary image
+    t.U32(54, 1000);
+    t.U32(58, 0);
+    t.U16(62, 2);            // the second entry depends on it
+    t.U16(64, 0);
+    t.U32(66, 0x00010001u);
+    t.U32(70, size);
+    t.U32(74, offset);
+    t.Put(78, Bytes(8, 0));
+    return tiff_fixture::MpfPayload(t);
+}
+
+// File offset of segment `index` of an image made by ImageWith: SOI, then the segments.
+std::uint32_t SegmentAt(const Segments& segments, std::size_t index) {
+    std::size_t at = 2;
+    for (std::size_t i = 0; i < index; ++i) at += 4 + segments[i].second.size();
+    return static_cast<std::uint32_t>(at);
+}
+
+// ImageWith(`segments`, `tail`) where segment `mpf` is an MPF listing of `tail` (`size`
+// bytes declared), stored after the main image's EOI.
+Bytes ImageWithMpfTail(Segments segments, std::size_t mpf, const Bytes& tail, std::uint32_t size) {
+    segments[mpf].second = MpfListing(0, size);
+    const auto mainSize = static_cast<std::uint32_t>(ImageWith(segments).size());
+    segments[mpf].second = MpfListing(mainSize - (SegmentAt(segments, mpf) + 8), size);
+    return ImageWith(segments, tail);
+}
+
 // An image whose MPF segment lists a dependent preview stored after its EOI, at an offset
 // from the MP header (as the format defines it) or from the file's start (as some writers
 // store it); either way one of the pair of places holds the preview.
 TEST(BuiltFiles, MpfPreviewAfterTheMainImage) {
     const Bytes preview = jpeg_fixture::BaselineImage(320, 240);
+    const auto size = static_cast<std::uint32_t>(preview.size());
     for (bool absolute : {false, true}) {
-        auto mpf = [&](std::uint32_t offset) {
-            tiff_fixture::TiffBuilder t(false);
-            t.Ifd(8, {tiff_fixture::Long(0xB001, 2), tiff_fixture::Undefined(0xB002, 32, 50)}, 0);
-            t.U32(50, 0x80030000u);  // dependent parent, primary image
-            t.U32(54, 1000);
-            t.U32(58, 0);
-            t.U16(62, 2);            // the second entry depends on it
-            t.U16(64, 0);
-            t.U32(66, 0x00010001u);
-            t.U32(70, static_cast<std::uint32_t>(preview.size()));
-            t.U32(74, offset);
-            t.Put(78, Bytes(8, 0));
-            return tiff_fixture::MpfPayload(t);
-        };
-        const std::size_t mainSize = ImageWith({{0xE2, mpf(0)}}).size();
+        const std::size_t mainSize = ImageWith({{0xE2, MpfListing(0, size)}}).size();
         const auto offset = static_cast<std::uint32_t>(absolute ? mainSize : mainSize - (2 + 8));
         TempDir dir;
         const auto file = dir / "mpf.jpg";
-        WriteFile(file, ImageWith({{0xE2, mpf(offset)}}, preview));
+        WriteFile(file, ImageWith({{0xE2, MpfListing(offset, size)}}, preview));
         EXPECT_EQ(Thumbnails(file), "MPF:320x240 ") << absolute;
     }
+}
+
+// ---------------------------------------------------------------------------------------
+// Previews beside the other header fields. What a preview's check meets stays with that
+// preview; the same bytes give the same status wherever they lie; a preview (the bytes at
+// one file offset) is listed once.
+
+// The fields the header pass fills.
+struct HeaderFields {
+    std::string ExifFileName, Segments, ComponentIds, ColorSpace, Encoding;
+    std::int32_t RestartInterval = 0;
+    std::string QTables;
+    std::int32_t Quality = 0;
+    std::string Thumbnails;
+    bool Debug = false;
+    std::int32_t IccSize = 0;
+    bool operator==(const HeaderFields&) const = default;
+};
+
+void PrintTo(const HeaderFields& h, std::ostream* os) {
+    *os << "{exif \"" << h.ExifFileName << "\", segments \"" << h.Segments << "\", ids \"" << h.ComponentIds
+        << "\", " << h.ColorSpace << ", " << h.Encoding << ", restart " << h.RestartInterval << ", qtables "
+        << h.QTables << ", quality " << h.Quality << ", thumbnails \"" << h.Thumbnails << "\", debug " << h.Debug
+        << ", icc " << h.IccSize << "}";
+}
+
+HeaderFields HeaderOf(const Bytes& bytes) {
+    TempDir dir;
+    const auto file = dir / "file.jpg";
+    WriteFile(file, bytes);
+    const auto record = Root().AnalyseFile(WideName(file));
+    const auto& info = static_cast<const TkestInfo&>(*record);
+    EXPECT_EQ(info.Kind, fkJpeg);
+    return {info.ExifFileName, info.Segments, info.ComponentIdText, info.ColorSpace, info.Encoding,
+            info.RestartInterval, DigestToHex(info.QTablesDigest), info.Quality, info.Thumbnails, info.Debug,
+            info.IccSize};
+}
+
+// The header fields of ImageWith's main image with these segments and previews.
+HeaderFields MainImage(const std::string& segments, const std::string& thumbnails, bool debug = false) {
+    static const HeaderFields main = [] {
+        HeaderFields h = HeaderOf(ImageWith({}));
+        EXPECT_EQ(h.ComponentIds, "01 02 03");
+        EXPECT_EQ(h.ColorSpace, "YCbCr");
+        EXPECT_EQ(h.Encoding, "Baseline DCT, Huffman coding");
+        EXPECT_EQ(h.Quality, 75);
+        EXPECT_NE(h.QTables, std::string(32, '0'));
+        return h;
+    }();
+    HeaderFields h = main;
+    h.Segments = segments;
+    h.Thumbnails = thumbnails;
+    h.Debug = debug;
+    return h;
+}
+
+struct FileCase {
+    const char* what;
+    Bytes file;
+    HeaderFields expected;
+};
+
+void ExpectHeaders(const std::vector<FileCase>& cases) {
+    for (const FileCase& c : cases) EXPECT_EQ(HeaderOf(c.file), c.expected) << c.what;
+}
+
+// A progressive stream of a 65,535 x 65,535 frame with three components and one DC first
+// pass: the coefficient maps of its scan would pass the limit a parse may keep.
+Bytes HugeProgressiveStream() {
+    jpeg_fixture::JpegBuilder b;
+    b.Soi().DqtAnnexK(75).DhtAnnexK();
+    b.Sof(0xC2, 65535, 65535, {{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}});
+    b.Sos({{1, 0, 0}, {2, 1, 1}, {3, 1, 1}}, 0, 0).Raw(Bytes(16, 0)).Eoi();
+    return b.Data();
+}
+
+// A progressive grey 1024 x 1024 stream whose DC pass decodes, followed by `scans` AC first
+// passes made of end-of-band runs of 32,767 blocks (EOB14 as the one code of the AC table):
+// few bytes for the blocks they pass, so that the work budget of its parse runs out.
+Bytes ProgressiveBeyondItsBudget(int scans) {
+    jpeg_fixture::JpegBuilder b;
+    b.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC2, 1024, 1024, {{1, 1, 1, 0}});
+    b.Sos({{1, 0, 0}}, 0, 0).ProgressiveScanData();
+    Bytes dht = {0x10, 1};
+    dht.resize(17, 0);
+    dht.push_back(0xE0);
+    b.Segment(0xC4, dht);
+    for (int s = 0; s < scans; ++s) {
+        b.Segment(0xDA, {1, 1, 0x00, 1, 63, 0});
+        Bytes data;
+        jpeg_fixture::BitWriter bits(data);
+        bits.Put(0x3FFF, 15);  // "0", then 14 one bits: 32,767 blocks
+        bits.Flush();
+        b.Raw(data);
+    }
+    b.Eoi();
+    return b.Data();
+}
+
+TEST(HeaderFields, AHeavyPreviewEndsOnlyItsOwnCheck) {
+    const Bytes huge = HugeProgressiveStream();
+    const Bytes beyond = ProgressiveBeyondItsBudget(400);
+    // Each alone ends its parse like a failed allocation.
+    for (const Bytes* stream : {&huge, &beyond}) {
+        TMemoryStream in(*stream);
+        TkestBaseJpegParser parser(0);
+        EXPECT_THROW(parser.Parse(in, 0, 0), std::bad_alloc);
+    }
+    ExpectHeaders({
+        {"a frame whose maps pass the limit, in a COM segment", ImageWith({{0xFE, huge}}), MainImage("COM", "")},
+        {"the same through an MPF entry",
+         ImageWithMpfTail({{0xE2, {}}}, 0, huge, static_cast<std::uint32_t>(huge.size())), MainImage("MPF", "")},
+        {"a stream beyond its work budget, in a COM segment", ImageWith({{0xFE, beyond}}),
+         MainImage("COM", "UNK*:C:1024x1024 (Corrupted 99%)")},
+    });
+}
+
+// A Photoshop APP13 payload: image resource blocks, each a signature, an identifier, an empty
+// name padded to two bytes, the data size and the data padded to an even size.
+Bytes PhotoshopPayload(const std::vector<std::pair<std::string, std::pair<std::uint16_t, Bytes>>>& resources) {
+    Bytes out = Text(std::string_view("Photoshop 3.0\0", 14));
+    for (const auto& [signature, resource] : resources) {
+        const auto& [id, data] = resource;
+        const auto size = static_cast<std::uint32_t>(data.size());
+        out = Concat({out, Text(signature), {static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id), 0, 0},
+                      {static_cast<std::uint8_t>(size >> 24), static_cast<std::uint8_t>(size >> 16),
+                       static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)},
+                      data});
+        if (size % 2) out.push_back(0);
+    }
+    return out;
+}
+
+TEST(HeaderFields, PhotoshopResourceSignaturesInEitherByteOrder) {
+    Bytes thumbnail(28, 0);
+    thumbnail[3] = 1;  // format 1: JPEG
+    thumbnail = Concat({thumbnail, jpeg_fixture::BaselineImage(80, 60)});
+    std::vector<FileCase> cases;
+    for (const char* signature : {"8BIM", "PHUT", "AgHg", "DCSR", "MeSa", "gHgA", "RSCD", "aSeM"}) {
+        const Bytes ps = PhotoshopPayload({{signature, {0x0404, Bytes(6, 1)}}, {signature, {0x040C, thumbnail}}});
+        cases.push_back({signature, ImageWith({{0xED, ps}}), MainImage("PS", "PS:80x60 ")});
+    }
+    ExpectHeaders(cases);
+}
+
+// A baseline 160 x 120 image with a restart interval of 10 MCUs, whose second restart marker
+// carries the wrong number.
+Bytes WrongRestartMarker() {
+    jpeg_fixture::JpegBuilder b;
+    b.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 160, 120, {{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}}).Dri(10);
+    b.Sos({{1, 0, 0}, {2, 1, 1}, {3, 1, 1}}).SequentialScanData().Eoi();
+    Bytes bytes = b.Data();
+    const std::uint8_t marker[] = {0xFF, 0xD1};
+    const auto rst1 = std::search(bytes.begin(), bytes.end(), std::begin(marker), std::end(marker));
+    EXPECT_NE(rst1, bytes.end());
+    if (rst1 != bytes.end()) rst1[1] = 0xD5;
+    return bytes;
+}
+
+// An Exif payload whose IFD1 holds `ifd1`, the thumbnail at TIFF offset 200.
+Bytes ExifWithIfd1(const std::vector<tiff_fixture::Entry>& ifd1, const Bytes& thumbnail) {
+    tiff_fixture::TiffBuilder t(false);
+    t.Ifd(8, {tiff_fixture::Short(274, 1)}, 26);
+    t.Ifd(26, ifd1, 0);
+    t.Put(200, thumbnail);
+    return tiff_fixture::ExifPayload(t);
+}
+
+TEST(HeaderFields, SameBytesSameStatusWhereverTheyLie) {
+    const Bytes preview = jpeg_fixture::BaselineImage(320, 240);
+    const Bytes cut(preview.begin(), preview.begin() + static_cast<std::ptrdiff_t>(preview.size() * 6 / 10));
+    const Bytes restart = WrongRestartMarker();
+    const auto restartSize = static_cast<std::uint32_t>(restart.size());
+    // The strip's offset counts from the TIFF header, at file offset 2 + 10.
+    auto strip = [&](std::uint32_t at) {
+        return ExifWithIfd1({tiff_fixture::Short(259, 6), tiff_fixture::Long(273, at), tiff_fixture::Long(279, restartSize)},
+                            {});
+    };
+    const auto stripAt = static_cast<std::uint32_t>(ImageWith({{0xE1, strip(0)}}).size()) - 12;
+    ExpectHeaders({
+        {"cut short at the end of the file",
+         ImageWithMpfTail({{0xE2, {}}}, 0, cut, static_cast<std::uint32_t>(preview.size())),
+         MainImage("MPF", "MPF:320x240 (Corrupted 55%)")},
+        {"the same bytes in a segment", ImageWith({{0xE2, cut}}), MainImage("APP2", "APP2v1:C:320x240 (Corrupted 55%)")},
+        {"a wrong restart marker in an IFD1 thumbnail",
+         ImageWith({{0xE1, ExifWithIfd1({tiff_fixture::Long(513, 200), tiff_fixture::Long(514, restartSize)}, restart)}}),
+         MainImage("EXIF", "EXIF:160x120 (Corrupted 38%)")},
+        {"the same thumbnail as a strip after the main image", ImageWith({{0xE1, strip(stripAt)}}, restart),
+         MainImage("EXIF", "EXIF:160x120 (Corrupted 38%)")},
+    });
+}
+
+// An Exif payload whose Exif IFD (pointed to by a SHORT or a LONG) holds the maker note
+// `note` at TIFF offset 100.
+Bytes ExifWithMakerNote(bool bigEndian, bool shortPointer, const Bytes& note) {
+    tiff_fixture::TiffBuilder t(bigEndian);
+    t.Ifd(8, {shortPointer ? tiff_fixture::Short(34665, 40) : tiff_fixture::Long(34665, 40)}, 0);
+    t.Ifd(40, {tiff_fixture::Undefined(37500, static_cast<std::uint32_t>(note.size()), 100)}, 0);
+    t.Put(100, note);
+    return tiff_fixture::ExifPayload(t);
+}
+// File offset of that maker note in an image whose first segment is the Exif one.
+constexpr std::uint32_t kMakerNoteAt = 2 + 10 + 100;
+
+TEST(HeaderFields, OnePreviewIsListedOnce) {
+    const Bytes thumb = jpeg_fixture::BaselineImage(160, 120);
+    const Bytes preview = jpeg_fixture::BaselineImage(320, 240);
+    const auto thumbSize = static_cast<std::uint32_t>(thumb.size());
+    const auto previewSize = static_cast<std::uint32_t>(preview.size());
+    // An Olympus preview inside the maker note, after its 72 bytes.
+    const Bytes inside = Concat({tiff_fixture::OlympusMakerNote(false, 1, 80, thumbSize), Bytes(8, 0), thumb});
+    // An Olympus reference and an MPF entry to the same preview after the main image.
+    Segments both = {{0xE1, ExifWithMakerNote(false, false, tiff_fixture::OlympusMakerNote(false, 1, 0, previewSize))},
+                     {0xE2, {}}};
+    both[1].second = MpfListing(0, previewSize);
+    const auto mainSize = static_cast<std::uint32_t>(ImageWith(both).size());
+    both[0].second = ExifWithMakerNote(false, false, tiff_fixture::OlympusMakerNote(false, 1, mainSize - kMakerNoteAt, previewSize));
+    ExpectHeaders({
+        {"an IFD1 strip inside its own segment",
+         ImageWith({{0xE1, ExifWithIfd1({tiff_fixture::Short(259, 6), tiff_fixture::Long(273, 200),
+                                         tiff_fixture::Long(279, thumbSize)}, thumb)}}),
+         MainImage("EXIF", "EXIF:160x120 ")},
+        {"an Olympus preview inside its own segment", ImageWith({{0xE1, ExifWithMakerNote(false, false, inside)}}),
+         MainImage("EXIF", "EXIF:160x120 ")},
+        {"an Olympus reference and an MPF entry to one preview", ImageWithMpfTail(both, 1, preview, previewSize),
+         MainImage("EXIF, MPF", "EXIF:320x240 ")},
+    });
+}
+
+TEST(HeaderFields, ExifIfdPointerOfEitherTypeInEitherByteOrder) {
+    const Bytes preview = jpeg_fixture::BaselineImage(320, 240);
+    const auto previewSize = static_cast<std::uint32_t>(preview.size());
+    std::vector<FileCase> cases;
+    for (const bool bigEndian : {false, true})
+        for (const bool shortPointer : {false, true}) {
+            auto exif = [&](std::uint32_t start) {
+                return ExifWithMakerNote(bigEndian, shortPointer, tiff_fixture::OlympusMakerNote(bigEndian, 1, start, previewSize));
+            };
+            const auto mainSize = static_cast<std::uint32_t>(ImageWith({{0xE1, exif(0)}}).size());
+            cases.push_back({bigEndian ? (shortPointer ? "MM SHORT" : "MM LONG") : (shortPointer ? "II SHORT" : "II LONG"),
+                             ImageWith({{0xE1, exif(mainSize - kMakerNoteAt)}}, preview),
+                             MainImage("EXIF", "EXIF:320x240 ")});
+        }
+    ExpectHeaders(cases);
+}
+
+TEST(HeaderFields, AnotherHandlersSignatureEndsARun) {
+    const Bytes small = jpeg_fixture::BaselineImage(40, 24);
+    const Bytes preview = jpeg_fixture::BaselineImage(320, 240);
+    const auto previewSize = static_cast<std::uint32_t>(preview.size());
+    const Bytes scrnail = Concat({Text(std::string_view("SCRNAIL\0", 8)), Bytes(15360, 0x80)});
+    const Bytes pdbigtn = Concat({Text(std::string_view("PDBigTN\0", 8)), Bytes(10, 0), jpeg_fixture::BaselineImage(80, 60)});
+    ExpectHeaders({
+        {"APP2v1, then MPF", ImageWithMpfTail({{0xE2, small}, {0xE2, {}}}, 1, preview, previewSize),
+         MainImage("APP2, MPF", "MPF:320x240 , APP2v1:C:40x24 ")},
+        {"MPF, then APP2v1", ImageWithMpfTail({{0xE2, {}}, {0xE2, small}}, 0, preview, previewSize),
+         MainImage("MPF, APP2", "MPF:320x240 , APP2v1:C:40x24 ")},
+        {"SCRNAIL, then PDBigTN", ImageWith({{0xE4, scrnail}, {0xE4, pdbigtn}}),
+         MainImage("SCRNAIL [APP4], PDBigTN", "SCRNAIL:320x240 (10%), PDBigTN:80x60 ")},
+    });
 }
 
 // ---------------------------------------------------------------------------------------

@@ -287,12 +287,13 @@ TEST(PostThumbs, DecodablePreviewIsListedWithItsDeclaredSize) {
     EXPECT_EQ(t.Size, 18000);
     EXPECT_EQ(t.Offset, 1000);
     EXPECT_TRUE(t.FromFile);
-    EXPECT_FALSE(t.Corrupted);  // post thumbs are never marked corrupted
+    EXPECT_FALSE(t.Corrupted);  // its check ended cleanly, at EOI
     EXPECT_TRUE(t.Blocks.empty());
     const TkestJpegThumb& c = thumbs.Thumbs[1];
     EXPECT_EQ(c.Name, "CUT");
     EXPECT_LT(c.Percent, 100);
     EXPECT_GT(c.Percent, 0);
+    EXPECT_TRUE(c.Corrupted);  // its check met the end of the data in the scan
     EXPECT_EQ(c.Size, static_cast<std::int64_t>(preview.size()));
 }
 

@@ -585,8 +585,10 @@ TEST(VendorSequenced, HpRunsMeasureTheirPixels) {
     mixed[1].second[15] = 99;  // another height in the second segment
     const Bytes pixels200(200, 0x80);
     Segments scrnail = {{0xE4, Concat({Sig(std::string_view("SCRNAIL\0", 8)), Bytes(60000, 0xFF)})},
-                        {0xE4, Concat({HpHeader("H3X0", 0, 1, 1, 1, 1, 0), Bytes(60000, 0xFF)})},
+                        {0xE4, Concat({Bytes(28, 0x11), Bytes(60000, 0xFF)})},
                         {0xE4, Bytes(33600 - 28, 0xFF)}};
+    Segments signedAfter = scrnail;
+    signedAfter[1].second = Concat({HpHeader("H3X0", 0, 1, 1, 1, 1, 0), Bytes(60000, 0xFF)});
     struct Case {
         const char* what;
         Segments segments;
@@ -603,7 +605,9 @@ TEST(VendorSequenced, HpRunsMeasureTheirPixels) {
          {"HPSCv1 10x10 100"}, 200},
         {"HPSC with 2 at 4: version 2, pixels from 36", {{0xE4, Concat({HpHeader("HPSC", 2, 10, 10, 1, 1, 4), pixels200})}},
          {"HPSCv2 10x10 98"}, 196},
-        {"SCRNAIL takes every APP4 segment after it", scrnail, {"SCRNAIL 320x240 100"}, 153600},
+        {"SCRNAIL takes the APP4 segments after it, whatever they hold", scrnail, {"SCRNAIL 320x240 100"}, 153600},
+        {"SCRNAIL: an APP4 segment of a signed format ends the run", signedAfter,
+         {"SCRNAIL 320x240 39", "H3X0 1x1 100"}, 60000},
         {"SCRNAIL alone", {scrnail[0]}, {"SCRNAIL 320x240 39"}, 60000},
     };
     for (const Case& c : cases) {
