@@ -69,9 +69,22 @@ std::uint64_t FileWriteTime(const std::u16string& name);
 bool SameFileName(std::u16string_view a, std::u16string_view b);
 
 // Conversions between UTF-16 and the 8-bit code page: the ANSI code page on Windows,
-// UTF-8 on Linux. Bytes 0-127 always keep their values.
+// UTF-8 on Linux. Bytes 0-127 always keep their values. On Linux every byte string survives
+// the trip to UTF-16 and back (bytes that are not UTF-8 travel as U+DC80..U+DCFF), so these
+// two also carry file names.
 std::string WideToAnsi(std::u16string_view text);
 std::u16string AnsiToWide(std::string_view text);
+
+// The longest start of the 8-bit `text`, at most `maxBytes` bytes, that ends on a whole
+// character: never inside a UTF-8 sequence (Linux) or a double-byte character (Windows).
+std::size_t AnsiPrefixLength(std::string_view text, std::size_t maxBytes);
+
+// 8-bit text stored in a file (ICC ASCII texts and header signatures) as UTF-16, and as the
+// system's 8-bit text. Windows reads it in the ANSI code page, as every other 8-bit text.
+// Linux reads what is valid UTF-8 as UTF-8 and every other byte as Windows-1252, the code
+// page such files are written in; the result is always valid UTF-16 and valid UTF-8.
+std::u16string FileTextToWide(std::string_view bytes);
+std::string FileTextToAnsi(std::string_view bytes);
 
 // Many readers or one writer. Meets the SharedLockable requirements, so std::unique_lock
 // and std::shared_lock work with it.

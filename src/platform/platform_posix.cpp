@@ -21,11 +21,14 @@ namespace {
 constexpr std::uint64_t kUnixEpochInFileTimeSeconds = 11644473600u;
 constexpr std::uint64_t kFileTimeUnitsPerSecond = 10'000'000u;
 
-// The name as the kernel wants it: UTF-8 bytes, no NUL inside.
+// The name as the kernel wants it: UTF-8 bytes, no NUL inside. A name whose bytes do not
+// turn back into exactly that name (a lone surrogate outside the escapes below, which would
+// become '?', or escapes that spell a UTF-8 character) names no file: those bytes are
+// another file's name.
 bool NativeName(const std::u16string& name, std::string& native) {
     if (name.find(u'\0') != std::u16string::npos) return false;
     native = WideToAnsi(name);
-    return true;
+    return AnsiToWide(native) == name;
 }
 
 // The low surrogates U+DC80..U+DCFF stand for bytes 0x80..0xFF that are not part of valid
@@ -55,6 +58,29 @@ void AppendUtf8(std::string& out, char32_t code) {
         put(0x80 | ((code >> 6) & 0x3F));
         put(0x80 | (code & 0x3F));
     }
+}
+
+void AppendUtf16(std::u16string& out, char32_t code) {
+    if (code < 0x10000) {
+        out.push_back(static_cast<char16_t>(code));
+    } else {
+        out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    }
+}
+
+// Windows-1252 bytes 0x80-0x9F; the five it leaves undefined (81, 8D, 8F, 90, 9D) read as
+// the C1 controls of the same value, as Windows' own conversion reads them. Bytes A0-FF are
+// U+00A0-U+00FF.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char16_t Windows1252(std::uint8_t byte) {
+    return byte >= 0x80 && byte <= 0x9F ? kWindows1252High[byte - 0x80] : char16_t{byte};
 }
 
 // Decodes the well-formed UTF-8 sequence at the start of `bytes` (Unicode 15, Table 3-7:
@@ -217,16 +243,43 @@ std::u16string AnsiToWide(std::string_view text) {
             text.remove_prefix(1);
             continue;
         }
-        if (code < 0x10000) {
-            out.push_back(static_cast<char16_t>(code));
-        } else {
-            out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        }
+        AppendUtf16(out, code);
         text.remove_prefix(length);
     }
     return out;
 }
+
+std::size_t AnsiPrefixLength(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text.size();
+    // A byte that begins no well-formed sequence stands alone, as AnsiToWide reads it.
+    std::size_t length = 0;
+    while (length < text.size()) {
+        char32_t code = 0;
+        const std::size_t next = std::max<std::size_t>(DecodeUtf8(text.substr(length), code), 1);
+        if (length + next > maxBytes) break;
+        length += next;
+    }
+    return length;
+}
+
+std::u16string FileTextToWide(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    while (!bytes.empty()) {
+        char32_t code = 0;
+        const std::size_t length = DecodeUtf8(bytes, code);
+        if (length == 0) {
+            out.push_back(Windows1252(static_cast<std::uint8_t>(bytes[0])));
+            bytes.remove_prefix(1);
+            continue;
+        }
+        AppendUtf16(out, code);
+        bytes.remove_prefix(length);
+    }
+    return out;
+}
+
+std::string FileTextToAnsi(std::string_view bytes) { return WideToAnsi(FileTextToWide(bytes)); }
 
 // --- SharedMutex -----------------------------------------------------------------------
 

@@ -170,6 +170,25 @@ std::u16string AnsiToWide(std::string_view text) {
     return out;
 }
 
+std::size_t AnsiPrefixLength(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text.size();
+    // In a double-byte code page a lead byte takes the byte after it along; in any other
+    // code page every byte is a character of its own.
+    std::size_t length = 0;
+    while (length < text.size()) {
+        const bool lead = IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[length])) && length + 1 < text.size();
+        const std::size_t next = lead ? 2 : 1;
+        if (length + next > maxBytes) break;
+        length += next;
+    }
+    return length;
+}
+
+std::u16string FileTextToWide(std::string_view bytes) { return AnsiToWide(bytes); }
+
+// The bytes are in the code page already.
+std::string FileTextToAnsi(std::string_view bytes) { return std::string(bytes); }
+
 // --- SharedMutex -----------------------------------------------------------------------
 
 struct SharedMutex::State {

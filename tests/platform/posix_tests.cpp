@@ -126,6 +126,55 @@ TEST(File, NameThatIsNotUtf8) {
     EXPECT_NE(platform::FileWriteTime(name), 0u);
 }
 
+TEST(File, NameWithALoneSurrogateNamesNoFile) {
+    // Writing the surrogate as '?' would name another file.
+    const TempDir dir;
+    WriteFile(dir / "a?.icc", {1});
+    const std::u16string name = WideName(dir.Path()) + u"/a\xD800.icc";
+    EXPECT_EQ(platform::File::OpenRead(name), nullptr);
+    EXPECT_EQ(platform::FileWriteTime(name), 0u);
+}
+
+struct FileTextCase {
+    std::string bytes;
+    std::u16string wide;
+};
+
+TEST(FileText, Utf8OrElseWindows1252) {
+    // Texts in files written on Windows: what is not UTF-8 is read as Windows-1252, with
+    // the five bytes it leaves undefined taken as the C1 controls of the same value.
+    const FileTextCase cases[] = {
+        {"\xA9 2003 M\xFCller", u"\u00a9 2003 M\u00fcller"},
+        {"\xC2\xA9 2003 M\xC3\xBCller", u"\u00a9 2003 M\u00fcller"},  // already UTF-8
+        {"\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E",
+         u"\u20ac\u201a\u0192\u201e\u2026\u2020\u2021\u02c6\u2030\u0160\u2039\u0152\u017d"},
+        {"\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F",
+         u"\u2018\u2019\u201c\u201d\u2022\u2013\u2014\u02dc\u2122\u0161\u203a\u0153\u017e\u0178"},
+        {"\x81\x8D\x8F\x90\x9D", u"\u0081\u008d\u008f\u0090\u009d"},
+        {"\xA0\xBF\xC0\xFF", u"\u00a0\u00bf\u00c0\u00ff"},
+        {"\xC3(", u"\u00c3("},                         // a lead byte without its continuation
+        {"\xE2\x82\xAC\xE2\x82", u"\u20ac\u00e2\u201a"},  // a whole sequence, then a cut one
+        {"\xED\xA0\x80", u"\u00ed\u00a0\u20ac"},       // an encoded surrogate is not UTF-8
+        {"\xF0\x9F\x98\x80", u"\U0001F600"},
+    };
+    for (const auto& [bytes, wide] : cases) {
+        EXPECT_EQ(platform::FileTextToWide(bytes), wide) << bytes;
+        EXPECT_EQ(platform::FileTextToAnsi(bytes), platform::WideToAnsi(wide)) << bytes;
+    }
+}
+
+TEST(FileText, EveryByteGivesValidUtf8) {
+    for (int byte = 0; byte < 256; ++byte) {
+        const std::string text{'a', static_cast<char>(byte), 'b'};
+        const std::u16string wide = platform::FileTextToWide(text);
+        ASSERT_EQ(wide.size(), 3u) << byte;
+        EXPECT_FALSE(wide[1] >= 0xD800 && wide[1] <= 0xDFFF) << byte;
+        // Valid UTF-8: it comes back from UTF-16 unchanged, with no escaped byte.
+        const std::string ansi = platform::FileTextToAnsi(text);
+        EXPECT_EQ(platform::AnsiToWide(ansi), wide) << byte;
+    }
+}
+
 TEST(File, FifoIsRefusedWithoutBlocking) {
     // Opening a FIFO for reading would wait for a writer forever.
     const TempDir dir;

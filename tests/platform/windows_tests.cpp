@@ -40,6 +40,16 @@ TEST(Text, AnsiCodePage) {
     EXPECT_EQ(platform::WideToAnsi(u"a\u65e5b"), "a?b");  // not in the code page
 }
 
+TEST(FileText, TheAnsiCodePage) {
+    // Texts read from files are the code page's text, as every other 8-bit text here.
+    std::string all;
+    for (int byte = 1; byte < 256; ++byte) all.push_back(static_cast<char>(byte));
+    EXPECT_EQ(platform::FileTextToWide(all), platform::AnsiToWide(all));
+    EXPECT_EQ(platform::FileTextToAnsi(all), all);
+    if (GetACP() != 1252) GTEST_SKIP() << "the cases are written for code page 1252, this system uses " << GetACP();
+    EXPECT_EQ(platform::FileTextToWide("\xA9 M\xFCller \x80\x81"), u"\u00a9 M\u00fcller \u20ac\u0081");
+}
+
 class HeldFile {
 public:
     HeldFile(const std::u16string& name, DWORD access, DWORD sharing)
