@@ -19,6 +19,8 @@ constexpr std::uint64_t kTagEntrySize = 12;
 constexpr std::uint64_t kEntriesPerRead = 1024;
 // A "text" tag yields at most this many characters.
 constexpr std::uint64_t kTextLimit = 100;
+// The type signature and reserved bytes before a tag's own data.
+constexpr std::uint64_t kTypeHeaderSize = 8;
 
 struct SignatureName {
     std::uint32_t signature;
@@ -90,8 +92,9 @@ std::optional<std::vector<std::uint8_t>> ReadRange(TStream& stream, std::uint64_
     return bytes;
 }
 
-std::u16string AnsiText(const std::vector<std::uint8_t>& bytes) {
-    return platform::AnsiToWide(std::string(bytes.begin(), bytes.end()));
+// ICC.1 gives 7-bit ASCII; profiles written on Windows hold their code page's bytes too.
+std::u16string AnsiText(std::span<const std::uint8_t> bytes) {
+    return platform::FileTextToWide(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 // UTF-16 big-endian code units: taken in stored order, then swapped.
@@ -104,17 +107,19 @@ std::u16string BigEndianText(const std::vector<std::uint8_t>& bytes) {
 }
 
 // textType (ICC.1 10.24): 4 reserved bytes, then characters ended by a NUL. At most the
-// tag's size and 100 characters; the data ending first yields nothing.
+// characters within the tag's size (which counts the 8 bytes before them) and 100; the data
+// ending first yields nothing.
 std::u16string ReadTextType(TStream& stream, const TkestIccTag& tag) {
-    const std::uint64_t limit = std::min<std::uint64_t>(tag.Size, kTextLimit);
-    const std::uint64_t start = std::uint64_t{tag.Offset} + 8;
+    const std::uint64_t own = tag.Size > kTypeHeaderSize ? tag.Size - kTypeHeaderSize : 0;
+    const std::uint64_t limit = std::min(own, kTextLimit);
+    const std::uint64_t start = std::uint64_t{tag.Offset} + kTypeHeaderSize;
     const std::uint64_t size = stream.Size();
     const std::uint64_t available = start < size ? size - start : 0;
     const auto bytes = ReadRange(stream, start, std::min(limit, available));
     if (!bytes) return {};
     const auto end = std::find(bytes->begin(), bytes->end(), std::uint8_t{0});
     if (end == bytes->end() && bytes->size() < limit) return {};
-    return platform::AnsiToWide(std::string(bytes->begin(), end));
+    return AnsiText(std::span(bytes->begin(), end));
 }
 
 // textDescriptionType (ICC.1:2001 6.5.17): 8-bit count and text (NUL included), Unicode
@@ -263,7 +268,7 @@ std::string IccSignatureToText(std::uint32_t signature) {
     const auto blank = [](char c) { return static_cast<std::uint8_t>(c) <= 32; };
     const auto first = std::find_if_not(text.begin(), text.end(), blank);
     const auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
-    return first < last ? std::string(first, last) : std::string();
+    return first < last ? platform::FileTextToAnsi(std::string_view(first, last)) : std::string();
 }
 
 std::string IccVersionToText(std::uint32_t version) {

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -77,6 +78,73 @@ TEST_F(AnalysisTest, ProfileFileFillsTheIccFields) {
     EXPECT_EQ(Value(file, fIccSize), "-3");  // only embedded profiles have a size
     for (int field : {fExifName, fSegments, fColorspace, fQuality, fQTables, fDebug})
         EXPECT_EQ(Value(file, field), "-3") << field;
+}
+
+// Reads a field as a host of interface `version` does; the text as UTF-16 either way.
+std::u16string TextAs(TOrvaneRoot& root, std::uint32_t version, const std::u16string& file, int field) {
+    TkestWDXDefaultParams params{};
+    params.VersionHigh = version;
+    root.SetDefaultParams(params);
+    std::array<char, 1024> buffer{};
+    const int result = root.GetFieldValue(file, field, 0, buffer.data(), 1024, 0, true);
+    if (result == ft_stringw) return reinterpret_cast<const char16_t*>(buffer.data());
+    if (result == ft_string) return platform::AnsiToWide(buffer.data());
+    return u"result " + platform::AnsiToWide(std::to_string(result));
+}
+
+// The whole full text, in chunks of `chunk` bytes as Double Commander asks for it.
+std::string FullText(TOrvaneRoot& root, const std::u16string& file, int chunk) {
+    std::string text;
+    std::vector<char> buffer(static_cast<std::size_t>(chunk));
+    while (root.GetFieldValue(file, 29, static_cast<int>(text.size()), buffer.data(), chunk, 0, false) == ft_fulltext)
+        text += buffer.data();
+    return text;
+}
+
+TEST_F(AnalysisTest, EightBitProfileTextsReachTheHostAsCharacters) {
+    // Bytes above 127 of texts written on Windows (0xA9 is the copyright sign there), in the
+    // 8-bit tag texts and in a header signature.
+    const std::u16string copyright = u"\u00a9 2003 M\u00fcller";
+    if (platform::AnsiToWide(platform::WideToAnsi(copyright)) != copyright)
+        GTEST_SKIP() << "the system's 8-bit text cannot hold the characters of the fixture";
+    const Bytes profile = icctest::IccBuilder()
+                              .Sig(48, "\xA9" "ABC")
+                              .Tag("desc", icctest::DescTag({"Caf\xE9 profile", u""}))
+                              .Tag("cprt", icctest::TextTag("\xA9 2003 M\xFCller"))
+                              .Build();
+    const auto file = dir.Write("windows.icc", profile);
+    for (std::uint32_t version : {1u, 2u}) {
+        EXPECT_EQ(TextAs(root, version, file, fIccCopyright), copyright) << version;
+        EXPECT_EQ(TextAs(root, version, file, fIccDescription), u"Caf\u00e9 profile") << version;
+        EXPECT_EQ(TextAs(root, version, file, fIccManufacturer), u"\u00a9" "ABC") << version;
+    }
+    EXPECT_NE(FullText(root, file, 2049).find(platform::WideToAnsi(copyright)), std::string::npos);
+}
+
+TEST_F(AnalysisTest, TextTagWithoutNulEndsWithItsOwnBytes) {
+    // "text", 4 reserved bytes and "abcd": 12 bytes, the next tag right after them.
+    const Bytes profile = icctest::IccBuilder()
+                              .Tag("cprt", icctest::TextTag("abcd", false))
+                              .Tag("desc", icctest::TextTag("next"))
+                              .Build();
+    const auto file = dir.Write("text.icc", profile);
+    EXPECT_EQ(Value(file, fIccCopyright), "abcd");
+    EXPECT_EQ(Value(file, fIccDescription), "next");
+}
+
+TEST_F(AnalysisTest, FullTextHoldsALongDescriptionWhole) {
+    std::u16string description(1500 - 7, u'x');
+    description += u" needle";
+    const auto file =
+        dir.Write("long.icc", icctest::IccBuilder().Tag("desc", icctest::DescTag({"short", description})).Build());
+    for (std::uint32_t version : {1u, 2u}) {
+        TkestWDXDefaultParams params{};
+        params.VersionHigh = version;
+        root.SetDefaultParams(params);
+        const std::string text = FullText(root, file, 2049);
+        EXPECT_NE(text.find(platform::WideToAnsi(description)), std::string::npos) << version;
+        EXPECT_NE(text.find("lcms"), std::string::npos) << version;
+    }
 }
 
 // An APP2 "ICC_PROFILE" chunk (ICC.1 Annex B.4).

@@ -40,10 +40,11 @@ TEST(IccHeaderText, Signature) {
         {Sig("    "), ""},
         {Sig("A  B"), "A  B"},
         {0x41017F42, "A\x01\x7F" "B"},  // inner control characters stay
-        {0xE9414243, "\xE9" "ABC"},     // bytes above 127 stay
         {0x20094120, "A"},              // tab and space are both cut
     };
     for (const auto& c : cases) EXPECT_EQ(IccSignatureToText(c.value), c.text) << std::hex << c.value;
+    // Bytes above 127 stay, as the system's 8-bit text of the file's bytes.
+    EXPECT_EQ(IccSignatureToText(0xE9414243), platform::FileTextToAnsi("\xE9" "ABC"));
 }
 
 TEST(IccHeaderText, Version) {
@@ -223,9 +224,12 @@ TEST(IccTagText, Table) {
     const TagCase cases[] = {
         {"text with NUL", TextTag("Copyright"), 0, u"Copyright"},
         {"text stops at the first NUL", TextTag(std::string_view("ab\0cd", 5)), 0, u"ab"},
-        {"text without NUL within its size", TextTag("abcdefghijkl", false), 12, u"abcdefghijkl"},
+        {"text without NUL within its size", TextTag("abcdefghijkl", false), 20, u"abcdefghijkl"},
+        {"text without NUL ends with its size, not in the next tag",
+         [] { Bytes t = TextTag("abcd", false); Append(t, "text"); return t; }(), 12, u"abcd"},
+        {"text whose size is only its type header", TextTag("abc"), 8, u""},
         {"text of 300 characters yields 100", TextTag(long300), 0, std::u16string(100, u'x')},
-        {"text with its NUL inside the size", TextTag("abc"), 6, u"abc"},
+        {"text with its NUL inside the size", TextTag("abc"), 12, u"abc"},
         {"text with a huge size stops at its NUL", TextTag("abc"), 0xFFFFFFFF, u"abc"},
         {"desc: Unicode count 0 gives the 8-bit text", DescTag({.ansi = "sRGB", .unicode = u""}), 0, u"sRGB"},
         {"desc: blank Unicode gives the 8-bit text", DescTag({.ansi = "sRGB ", .unicode = u"  \0 "s}), 0, u"sRGB"},
@@ -242,11 +246,12 @@ TEST(IccTagText, Table) {
 }
 
 TEST(IccTagText, TextSizeCountsFromTheTypeSignature) {
-    // The table size covers the 8 bytes before the characters, but the limit is the size
-    // itself: 6 characters are read although the tag holds only 3 and a NUL.
+    // The table size covers the 8 bytes before the characters: a size of 14 holds 6 of
+    // them, and the bytes after it are not the tag's.
     Bytes tag = TextTag("abc", false);
     Append(tag, "defghij");
-    EXPECT_EQ(TagText(tag, 6), u"abcdef");
+    EXPECT_EQ(TagText(tag, 14), u"abcdef");
+    EXPECT_EQ(TagText(tag, 6), u"");
 }
 
 TEST(IccTagText, MlucRecordLengthIsHalvedDownAndRecordSizeChecked) {

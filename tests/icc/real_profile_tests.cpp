@@ -77,11 +77,12 @@ std::u16string Trim(std::u16string text) {
     return text.substr(first);
 }
 
+// A signature's text: codes 0-32 trimmed, the rest as the system's 8-bit text of the bytes.
 std::string TrimSig(std::string text) {
     while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.pop_back();
     std::size_t first = 0;
     while (first < text.size() && static_cast<unsigned char>(text[first]) <= 32) ++first;
-    return text.substr(first);
+    return platform::FileTextToAnsi(text.substr(first));
 }
 
 struct Loaded {
