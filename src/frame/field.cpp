@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -76,6 +77,12 @@ int TkestWDXField::GetReportedType() const {
 }
 
 int TkestWDXField::FetchValue(const TkestWDXRequest& ARequest, TkestWDXData& AInfo) {
+    // A text the buffer cannot even terminate is no value.
+    const int type = GetFieldType();
+    const bool downgraded = type == ft_stringw && GetHostVersion() < 2;
+    if ((type == ft_string || downgraded) && !HasRoomForAnsi(ARequest.MaxLen)) return ft_fieldempty;
+    if (type == ft_stringw && !downgraded && !HasRoomForWide(ARequest.MaxLen)) return ft_fieldempty;
+
     const int result = GetValue(ARequest, AInfo);
     if (result != ft_stringw || GetHostVersion() >= 2) return result;
     const std::string text = platform::WideToAnsi(WideTextIn(ARequest.Value, ARequest.MaxLen));
@@ -127,15 +134,31 @@ std::u16string ValueToText(int ACode, const void* AValue, int AMaxLen) {
 std::u16string TkestWDXFullTextField::BuildText(const TkestWDXRequest& ARequest, TkestWDXData& AInfo) {
     std::u16string text;
     if (!Root) return text;
-    // Numeric values are written whole, so the scratch buffer holds at least 8 bytes.
-    const int size = std::max(ARequest.MaxLen, 8);
-    std::vector<char> scratch(static_cast<std::size_t>(size));
+    // Each value is fetched whole, whatever the host's chunk size. The buffer rules cut a
+    // text to the buffer (UTF-16 to half of it, 8-bit before a character that does not fit
+    // whole; a UTF-16 value that older hosts get as 8-bit text both ways), so a text that
+    // ends within one character of where either rule cuts may have been cut: it is fetched
+    // again with twice the room. Numbers take at most 8 bytes.
+    constexpr std::size_t kFirstScratch = 4096;
+    constexpr std::size_t kLargestCharacter = 4;  // bytes of one UTF-8 character
+    std::vector<char> scratch(kFirstScratch);
     for (int index = 0; index < Root->FieldCount(); ++index) {
         TkestWDXField& field = Root->GetField(index);
         if (field.GetReportedType() == ft_fulltext) continue;
-        std::fill(scratch.begin(), scratch.end(), '\0');
-        const TkestWDXRequest request{ARequest.FileName, 0, scratch.data(), ARequest.MaxLen, 0, ARequest.Wide};
-        const std::u16string value = ValueToText(field.FetchValue(request, AInfo), scratch.data(), ARequest.MaxLen);
+        std::u16string value;
+        for (;;) {
+            std::fill(scratch.begin(), scratch.end(), '\0');
+            const int size = static_cast<int>(scratch.size());
+            const TkestWDXRequest request{ARequest.FileName, 0, scratch.data(), size, 0, ARequest.Wide};
+            const int code = field.FetchValue(request, AInfo);
+            value = ValueToText(code, scratch.data(), size);
+            std::size_t used = 0;  // bytes of the buffer the text takes, by the stricter rule
+            if (code == ft_string || code == ft_stringw) used = (value.size() + 1) * sizeof(char16_t);
+            if (code == ft_string) used = std::max(used, AnsiTextIn(scratch.data(), size).size() + 1);
+            const bool mayBeCut = used + kLargestCharacter >= scratch.size();
+            if (!mayBeCut || scratch.size() > static_cast<std::size_t>(INT_MAX) / 2) break;
+            scratch.resize(scratch.size() * 2);
+        }
         if (value.empty()) continue;
         if (!text.empty()) text += u' ';
         text += value;
@@ -151,24 +174,33 @@ int TkestWDXFullTextField::GetValue(const TkestWDXRequest& ARequest, TkestWDXDat
         PendingText.erase(thread);
         return ft_fieldempty;
     }
-    std::u16string text;
+    TPending pending;
     if (ARequest.UnitIndex == 0) {
-        text = BuildText(ARequest, AInfo);
-    } else {
-        std::lock_guard guard(PendingLock);
-        if (auto pending = PendingText.find(thread); pending != PendingText.end()) text = std::move(pending->second);
-    }
-    // The chunk is as much of the text as fits in the buffer as 8-bit text.
-    const std::size_t units = UnitsFitting(text, static_cast<std::size_t>(ARequest.MaxLen) - 1);
-    {
-        std::lock_guard guard(PendingLock);
-        if (units > 0 && units < text.size())
-            PendingText[thread] = text.substr(units);
-        else
+        {
+            // Dropped before the build, so that a start that fails leaves nothing behind.
+            std::lock_guard guard(PendingLock);
             PendingText.erase(thread);
+        }
+        pending.FileName = ARequest.FileName;
+        pending.Text = BuildText(ARequest, AInfo);
+    } else {
+        // Only the text of the file asked about: a start for another file that failed before
+        // it reached this field left the text of the file before it here.
+        std::lock_guard guard(PendingLock);
+        if (auto found = PendingText.find(thread); found != PendingText.end()) {
+            if (platform::SameFileName(found->second.FileName, ARequest.FileName)) pending = std::move(found->second);
+            PendingText.erase(found);
+        }
     }
+    // The chunk is as much of the rest as fits in the buffer as 8-bit text.
+    const std::u16string_view rest = std::u16string_view(pending.Text).substr(pending.Delivered);
+    const std::size_t units = UnitsFitting(rest, static_cast<std::size_t>(ARequest.MaxLen) - 1);
     if (units == 0) return ft_fieldempty;
-    CopyAnsiToBuffer(platform::WideToAnsi(std::u16string_view(text).substr(0, units)), ARequest.Value,
-                     ARequest.MaxLen);
+    CopyAnsiToBuffer(platform::WideToAnsi(rest.substr(0, units)), ARequest.Value, ARequest.MaxLen);
+    pending.Delivered += units;
+    if (pending.Delivered < pending.Text.size()) {
+        std::lock_guard guard(PendingLock);
+        PendingText[thread] = std::move(pending);
+    }
     return ft_fulltext;
 }

@@ -94,10 +94,10 @@ extern template class TkestWDXTypedField<std::u16string, ft_stringw>;
 // Turns a value FetchValue has just written into a buffer back into text.
 std::u16string ValueToText(int ACode, const void* AValue, int AMaxLen);
 
-// Serves the host's full-text search: the texts of all other fields of a file, delivered
-// in chunks. UnitIndex 0 starts a file's text, -1 discards it, anything else asks for the
-// next chunk. Each host thread has its own pending text, so searches on several threads
-// do not mix.
+// Serves the host's full-text search: the texts of all other fields of a file, each value
+// whole, joined and delivered in chunks. UnitIndex 0 starts a file's text, -1 discards it,
+// anything else asks for the next chunk of the file's text. Each host thread has its own
+// pending text, so searches on several threads do not mix.
 class TkestWDXFullTextField final : public TkestWDXField {
 public:
     using TkestWDXField::TkestWDXField;
@@ -108,8 +108,15 @@ public:
     std::u16string GetName() const override { return u"Full text"; }
 
 private:
+    // A file's text and how much of it the thread has been given.
+    struct TPending {
+        std::u16string FileName;
+        std::u16string Text;
+        std::size_t Delivered = 0;  // code units
+    };
+
     std::u16string BuildText(const TkestWDXRequest& ARequest, TkestWDXData& AInfo);
 
     std::mutex PendingLock;
-    std::map<std::thread::id, std::u16string> PendingText;  // per thread, not yet delivered
+    std::map<std::thread::id, TPending> PendingText;  // per thread, not yet delivered
 };

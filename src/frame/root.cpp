@@ -62,6 +62,7 @@ int TkestWDXRoot::GetFieldValue(const std::u16string& AFileName, int AFieldIndex
     TkestWDXField& field = GetField(AFieldIndex);
 
     if ((AFlags & CONTENT_DELAYIFSLOW) != 0 && field.IsSlow(AFileName, AUnitIndex)) {
+        if (AWide ? !HasRoomForWide(AMaxLen) : !HasRoomForAnsi(AMaxLen)) return ft_fieldempty;
         const std::u16string text = field.GetDelayedText(AFileName, AUnitIndex);
         if (AWide)
             CopyWideToBuffer(text, AValue, AMaxLen);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -109,6 +110,113 @@ TEST_F(ExportsTest, NonAsciiFileNameThroughBothEntries) {
     if (platform::AnsiToWide(ansi) == file) {
         EXPECT_EQ(ContentGetValue(ansi.c_str(), fContent, 0, buffer.data(), 16, 0), ft_string);
     }
+}
+
+void SetVersion(std::uint32_t high) {
+    TkestWDXDefaultParams params{};
+    params.Size = sizeof params;
+    params.VersionHigh = high;
+    ContentSetDefaultParams(&params);
+}
+
+TEST_F(ExportsTest, EightBitCopyEndsOnAWholeCharacter) {
+    // A host of interface 1.x (Double Commander) gets the UTF-16 field as 8-bit text:
+    // UTF-8 on Linux, where each of these characters takes 3 bytes.
+    const std::u16string text = u"\u4e2d\u6587\u5b57";
+    const std::string ansi = platform::WideToAnsi(text);
+    const auto file = dir.Write("cjk", Bytes(ansi.begin(), ansi.end()));
+    const std::u16string value = platform::AnsiToWide(ansi) + u"\u00e9";
+    SetVersion(1);
+    for (int maxLen = 1; maxLen <= 12; ++maxLen) {
+        std::array<char, 16> buffer;
+        buffer.fill('#');
+        EXPECT_EQ(ContentGetValueW(file.c_str(), fWide, 0, buffer.data(), maxLen, 0), ft_string);
+        // The value is cut as UTF-16 text first (maxLen / 2 - 1 code units), then its 8-bit
+        // form to the longest run of whole characters that fits before the terminator.
+        const std::u16string cut = value.substr(0, static_cast<std::size_t>(std::max(maxLen / 2 - 1, 0)));
+        std::string expected;
+        for (std::size_t end = 1; end <= cut.size(); ++end)
+            if (const std::string prefix = platform::WideToAnsi(cut.substr(0, end));
+                prefix.size() <= static_cast<std::size_t>(maxLen - 1))
+                expected = prefix;
+        EXPECT_EQ(std::string(buffer.data(), expected.size() + 1), expected + '\0') << maxLen;
+    }
+}
+
+TEST_F(ExportsTest, BufferWithoutRoomForATerminatorGetsNoText) {
+    const auto file = dir.Write("file", {'S', 'b', 'c'});  // 'S': the slow field is slow for it
+    struct Case {
+        bool wide;      // through ContentGetValueW
+        int field;
+        std::uint32_t version;
+        int flags;
+        int maxLen;
+        int result;
+        std::string written;  // the buffer's first bytes, '#' untouched
+    } cases[] = {
+        {true, fContent, 2, 0, -1, ft_fieldempty, "##"},
+        {true, fContent, 2, 0, 0, ft_fieldempty, "##"},
+        {true, fContent, 2, 0, 1, ft_string, std::string("\0#", 2)},
+        {true, fWide, 2, 0, 0, ft_fieldempty, "###"},
+        {true, fWide, 2, 0, 1, ft_fieldempty, "###"},
+        {true, fWide, 2, 0, 2, ft_stringw, std::string("\0\0#", 3)},
+        {true, fWide, 1, 0, 0, ft_fieldempty, "##"},  // delivered as 8-bit text
+        {true, fWide, 1, 0, 1, ft_string, std::string("\0#", 2)},
+        {true, fSlow, 2, CONTENT_DELAYIFSLOW, 0, ft_fieldempty, "###"},
+        {true, fSlow, 2, CONTENT_DELAYIFSLOW, 1, ft_fieldempty, "###"},
+        {true, fSlow, 2, CONTENT_DELAYIFSLOW, 2, ft_delayed, std::string("\0\0#", 3)},
+        {false, fSlow, 2, CONTENT_DELAYIFSLOW, 0, ft_fieldempty, "##"},
+        {false, fSlow, 2, CONTENT_DELAYIFSLOW, 1, ft_delayed, std::string("\0#", 2)},
+    };
+    const std::string ansi = platform::WideToAnsi(file);
+    for (const auto& c : cases) {
+        SetVersion(c.version);
+        std::array<char, 8> buffer;
+        buffer.fill('#');
+        const int result = c.wide ? ContentGetValueW(file.c_str(), c.field, 0, buffer.data(), c.maxLen, c.flags)
+                                  : ContentGetValue(ansi.c_str(), c.field, 0, buffer.data(), c.maxLen, c.flags);
+        EXPECT_EQ(result, c.result) << c.field << " / " << c.maxLen << (c.wide ? " W" : "");
+        EXPECT_EQ(std::string(buffer.data(), c.written.size()), c.written) << c.field << " / " << c.maxLen;
+    }
+}
+
+// Fails the start of a full text: the first analysis of a file named "...-fails-to-analyse"
+// (a later one succeeds), or reading a value of a file whose content starts with '!'.
+class ThrowingField final : public TkestWDXStringAField {
+public:
+    using TkestWDXStringAField::TkestWDXStringAField;
+    std::u16string GetName() const override { return u"Throwing"; }
+    bool ReadValue(const TkestWDXRequest&, TkestWDXData& AInfo, std::string&) override {
+        if (Record(AInfo).Content.starts_with('!')) throw std::bad_alloc();
+        return false;
+    }
+};
+
+class FailingRoot final : public TestRoot {
+public:
+    FailingRoot() { AddField<ThrowingField>(); }
+    std::unique_ptr<TkestWDXData> AnalyseFile(const std::u16string& AFileName) override {
+        if (AFileName.ends_with(u"-fails-to-analyse") && !AnalysisFailed.exchange(true)) throw std::bad_alloc();
+        return TestRoot::AnalyseFile(AFileName);
+    }
+    std::atomic<bool> AnalysisFailed{false};
+};
+
+TEST(ExportsFullTextTest, FailedStartLeavesNothingOfTheFileBefore) {
+    InstallRoot(std::make_unique<FailingRoot>());
+    const int fullText = GlobalRoot()->FieldCount() - 1;
+    const TempDir dir;
+    const auto before = dir.Write("before", Bytes(40, 'a'));
+    for (const auto& failing : {dir.Write("value-fails", {'!', 'b', 'c'}), dir.Write("x-fails-to-analyse", {'d'})}) {
+        std::array<char, 8> buffer{};
+        ASSERT_EQ(ContentGetValueW(before.c_str(), fullText, 0, buffer.data(), 8, 0), ft_fulltext);
+        EXPECT_EQ(std::string(buffer.data()), "aaaaaaa");
+        EXPECT_EQ(ContentGetValueW(failing.c_str(), fullText, 0, buffer.data(), 8, 0), ft_fileerror);
+        buffer.fill('#');
+        EXPECT_EQ(ContentGetValueW(failing.c_str(), fullText, 7, buffer.data(), 8, 0), ft_fieldempty);
+        EXPECT_EQ(buffer[0], '#');
+    }
+    RemoveRoot();
 }
 
 // An error that escapes the dispatch becomes -2, never an exception in the host.

@@ -41,6 +41,35 @@ std::u16string WideCopy(std::u16string_view text, int maxLen) {
     return std::u16string(buffer.data(), buffer.size());
 }
 
+// The longest run of whole characters of `text` whose 8-bit form fits in `room` bytes.
+std::string WholeCharactersFitting(std::u16string_view text, std::size_t room) {
+    std::string fitting;
+    for (std::size_t end = 1; end <= text.size(); ++end) {
+        const bool insidePair = end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF;
+        if (insidePair) continue;
+        const std::string prefix = platform::WideToAnsi(text.substr(0, end));
+        if (prefix.size() > room) break;
+        fitting = prefix;
+    }
+    return fitting;
+}
+
+TEST(BufferTest, AnsiCopyEndsOnAWholeCharacter) {
+    // In UTF-8 (Linux) these take 2 to 4 bytes a character; a copy that runs out of room
+    // stops before the character instead of inside it.
+    for (const std::u16string_view text : {u"\u4e2d\u6587\u5b57", u"a\u00e9\u00e9\u00e9", u"\U0001F600\U0001F601x",
+                                            u"\u20acuro\u20ac"}) {
+        const std::string ansi = platform::WideToAnsi(text);
+        for (int maxLen = 1; maxLen <= static_cast<int>(ansi.size()) + 1; ++maxLen) {
+            std::string buffer(16, '#');
+            CopyAnsiToBuffer(ansi, buffer.data(), maxLen);
+            const std::string expected = WholeCharactersFitting(text, static_cast<std::size_t>(maxLen) - 1);
+            EXPECT_EQ(buffer.substr(0, expected.size() + 1), expected + '\0')
+                << platform::WideToAnsi(text) << " / " << maxLen;
+        }
+    }
+}
+
 TEST(BufferTest, WideCopyCutsByWholeUnitsAndPairs) {
     EXPECT_EQ(WideCopy(u"abcdef", 7).substr(0, 4), std::u16string(u"ab\0#", 4));  // 7 div 2 - 1 = 2 units
     EXPECT_EQ(WideCopy(u"abc", 100).substr(0, 5), std::u16string(u"abc\0#", 5));
@@ -159,9 +188,33 @@ TEST_F(FieldTest, FullTextJoinsEveryFieldAndComesInChunks) {
             EXPECT_LE(chunk.size(), static_cast<std::size_t>(maxLen - 1));
             joined += chunk;
         }
-        // Scratch values are cut to the host's buffer before they are joined.
-        EXPECT_FALSE(joined.empty()) << maxLen;
-        EXPECT_NE(joined.find("True"), std::string::npos) << maxLen;
+        // Each value enters the text whole; only the joined text is cut into chunks. A chunk
+        // too small for the 8-bit form of the next character ends the text before it.
+        if (static_cast<std::size_t>(maxLen - 1) >= platform::WideToAnsi(u"\u00e9").size())
+            EXPECT_EQ(joined, expected) << maxLen;
+        else
+            EXPECT_EQ(joined, expected.substr(0, expected.find(platform::WideToAnsi(u"\u00e9")))) << maxLen;
+    }
+}
+
+TEST_F(FieldTest, FullTextHoldsLongValuesWhole) {
+    // Values longer than a chunk, 8-bit and UTF-16 (which the copy rules would cut at half
+    // the buffer), end in a word that a host's text search must find.
+    for (std::size_t length : {1500u, 3000u, 9000u}) {
+        const std::string content = std::string(length - 7, 'x') + " needle";
+        const auto file = dir.Write("long" + std::to_string(length), Bytes(content.begin(), content.end()));
+        const std::string expected = content + " " + std::to_string(content.size()) + " " +
+                                     platform::WideToAnsi(platform::AnsiToWide(content) + u"\u00e9") + " True " +
+                                     std::to_string(static_cast<std::int64_t>(content.size()) << 33) + " slow:" +
+                                     content;
+        for (std::uint32_t version : {1u, 2u}) {
+            SetVersion(version);
+            for (int maxLen : {2049, 1000, 64}) {
+                std::string joined;
+                for (const auto& chunk : FullTextChunks(*root, file, maxLen)) joined += chunk;
+                EXPECT_EQ(joined, expected) << length << " characters, version " << version << ", chunks of " << maxLen;
+            }
+        }
     }
 }
 
@@ -190,8 +243,8 @@ TEST_F(FieldTest, FullTextOfTwoThreadsDoesNotMix) {
     for (int i = 0; i < 2; ++i) {
         const char other = i == 0 ? 'b' : 'a';
         EXPECT_EQ(texts[i].find(other), std::string::npos) << i;
-        // Each value is cut to the chunk buffer before the text is joined.
-        EXPECT_EQ(texts[i].substr(0, 20), std::string(15, i == 0 ? 'a' : 'b') + " 300 ");
+        // Each value enters the text whole, longer than a chunk as it is.
+        EXPECT_EQ(texts[i].substr(0, 305), std::string(300, i == 0 ? 'a' : 'b') + " 300 ");
     }
 }
 

@@ -105,7 +105,7 @@ public:
     static inline std::shared_future<void> Gate;
 };
 
-class TestRoot final : public TkestWDXRoot {
+class TestRoot : public TkestWDXRoot {
 public:
     TestRoot() {
         AddField<ContentField>();
