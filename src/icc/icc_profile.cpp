@@ -97,12 +97,23 @@ std::u16string AnsiText(std::span<const std::uint8_t> bytes) {
     return platform::FileTextToWide(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-// UTF-16 big-endian code units: taken in stored order, then swapped.
+// UTF-16 big-endian code units: taken in stored order, then swapped. A surrogate without its
+// partner is no character; it becomes U+FFFD, the replacement character, so that what a host
+// receives is valid UTF-16 (and, made 8-bit, valid UTF-8 or the code page's default).
 std::u16string BigEndianText(const std::vector<std::uint8_t>& bytes) {
     const ByteView view(bytes);
     std::u16string text(bytes.size() / 2, u'\0');
     for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(view.U16LE(2 * std::uint64_t{i}));
     SwapUTF16Text(text);
+    const auto high = [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
+    const auto low = [](char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (high(text[i]) && i + 1 < text.size() && low(text[i + 1])) {
+            ++i;
+        } else if (high(text[i]) || low(text[i])) {
+            text[i] = u'\uFFFD';
+        }
+    }
     return text;
 }
 

@@ -240,6 +240,10 @@ TEST(IccTagText, Table) {
         {"mluc: the first record, whatever its language",
          MlucTag({{"de", "DE", u"Farbprofil"}, {"en", "US", u"Colour profile"}}), 0, u"Farbprofil"},
         {"mluc: no records", MlucTag({}), 0, u""},
+        {"mluc: a surrogate pair stays", MlucTag({{"en", "US", u"a\U0001F600b"}}), 0, u"a\U0001F600b"},
+        {"mluc: lone surrogates become U+FFFD", MlucTag({{"en", "US", u"a\xD800" u"b\xDCA9" u"c\xDBFF"}}), 0,
+         u"a\uFFFDb\uFFFDc\uFFFD"},
+        {"desc: a lone surrogate becomes U+FFFD", DescTag({.ansi = "", .unicode = u"\xDE00x"}), 0, u"\uFFFDx"},
         {"unknown type", [] { Bytes t = TextTag("abc"); PutSig(t, 0, "XYZ "); return t; }(), 0, u""},
     };
     for (const auto& c : cases) EXPECT_EQ(TagText(c.tag, c.sizeInTable), c.text) << c.what;
