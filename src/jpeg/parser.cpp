@@ -639,18 +639,13 @@ std::uint8_t TkestBaseJpegParser::ChooseColorModel() const {
     const std::uint8_t byCount = ComponentCount >= 1 && ComponentCount <= 4 ? kDefault[ComponentCount] : 0;
     // JFIF (JFIF 1.02) is grey or YCbCr.
     if (HasJfif && (ComponentCount == 1 || ComponentCount == 3)) return byCount;
-    // Adobe's APP14 transform flag: 0 none (RGB or CMYK), 1 YCbCr, 2 YCCK.
-    if (HasAdobe) {
-        switch (AdobeTransform) {
-            case 0:
-                return ComponentCount == 3 ? cmRGB : ComponentCount == 4 ? cmCMYK : byCount;
-            case 1:
-                return cmYCbCr;
-            case 2:
-                return cmYCCK;
-            default:
-                return byCount;
-        }
+    // Adobe's APP14 transform flag, read as libjpeg reads it: it tells apart the models of
+    // the frame's own component count. One component is grey whatever it says; three are
+    // RGB (0) or YCbCr (1, 2, or any other value), four CMYK (0) or YCCK (1, 2, any other).
+    // Other counts have no model it could name.
+    if (HasAdobe && (ComponentCount == 1 || ComponentCount == 3 || ComponentCount == 4)) {
+        if (ComponentCount == 1 || AdobeTransform != 0) return byCount;
+        return ComponentCount == 3 ? cmRGB : cmCMYK;
     }
     if (HasG3Fax) return cmITUCieLAB;
     std::uint8_t candidate = byCount;

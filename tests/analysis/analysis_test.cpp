@@ -3,6 +3,7 @@
 #include "analysis/root.h"
 #include "frame/wdx.h"
 #include "icc/icc_builder.h"
+#include "record_text.h"
 #include "support/jpeg_builder.h"
 #include "support/temp_files.h"
 
@@ -214,6 +215,36 @@ TEST_F(AnalysisTest, ComponentIdentifiersAsText) {
         EXPECT_EQ(std::string(buffer.data()), c.text);
         EXPECT_EQ(fresh.GetFieldValue(file, fColorspace, 0, buffer.data(), 64, 0, false), ft_string);
         EXPECT_EQ(std::string(buffer.data()), c.colorspace) << c.text;
+    }
+}
+
+// An Adobe APP14 transform names a colour model only of the frame's component count: one
+// component is grey, three RGB or YCbCr, four CMYK or YCCK.
+TEST_F(AnalysisTest, AdobeTransformAgainstTheComponentCount) {
+    struct Case {
+        const char* name;
+        std::uint8_t transform;
+        std::vector<FrameComponent> components;
+        const char* record;
+    };
+    // The rest of each record: the same for all three.
+    const std::string rest = "; Encoding=Baseline DCT, Huffman coding; QTabels MD5=A6062EF2029D5BA7C78E2087679D57D9; "
+                             "Quality=75; Integrity=OK; Scans=1";
+    const Case cases[] = {
+        {"gray-transform1.jpg", 1, {{1, 1, 1, 0}},
+         "Exif name=; APP segments=Adobe; APP segments (full)=Adobe; Component IDs=01; Colorspace=Gray"},
+        {"ycc-transform2.jpg", 2, {{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}},
+         "Exif name=; APP segments=Adobe; APP segments (full)=Adobe; Component IDs=01 02 03; Colorspace=YCbCr"},
+        {"four-transform1.jpg", 1, {{1, 1, 1, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}, {4, 1, 1, 0}},
+         "Exif name=; APP segments=Adobe; APP segments (full)=Adobe; Component IDs=01 02 03 04; Colorspace=YCCK"},
+    };
+    for (const Case& c : cases) {
+        JpegBuilder jpeg;
+        jpeg.Soi().App(14, AdobePayload(c.transform)).DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 16, 16, c.components);
+        std::vector<ScanComponent> scan;
+        for (const auto& component : c.components) scan.push_back({component.id, component.tq, component.tq});
+        jpeg.Sos(scan).SequentialScanData().Eoi();
+        EXPECT_EQ(RecordText(root, dir.Write(c.name, jpeg.Data())), c.record + rest) << c.name;
     }
 }
 
