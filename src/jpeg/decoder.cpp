@@ -1143,7 +1143,10 @@ int TkestBaseJpegParser::PercentRead() const {
     bool incomplete = false, added = false;
     for (const TkestFrameComponent& c : std::span(FrameComponents).first(static_cast<std::size_t>(ComponentCount))) {
         if (c.UnitsExpected > 0 && c.UnitsDecoded > 0) {
-            sum += static_cast<double>(c.UnitsDecoded) / static_cast<double>(c.UnitsExpected) * 100;
+            // No more than all of the component: a sequential scan naming it again, or a DNL
+            // height below the rows its data reached, expects fewer units than were decoded.
+            const std::int64_t decoded = std::min(c.UnitsDecoded, c.UnitsExpected);
+            sum += static_cast<double>(decoded) / static_cast<double>(c.UnitsExpected) * 100;
             added = true;
             if (c.UnitsDecoded < c.UnitsExpected) incomplete = true;
         } else {

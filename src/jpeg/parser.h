@@ -164,8 +164,9 @@ public:
     void ChargeWork(std::uint64_t ABlocks);
 
     // The share of the image's data units that decoded, in percent: the mean over the frame
-    // components of decoded / expected units, rounded half to even; 99 instead of 100 when
-    // some unit is missing, 1 instead of 0 when some unit decoded. 0 without a frame.
+    // components of decoded / expected units (at most 1 each), rounded half to even; 99
+    // instead of 100 when some unit is missing, 1 instead of 0 when some unit decoded. 0
+    // without a frame.
     int PercentRead() const;
 
     // --- The walk ---

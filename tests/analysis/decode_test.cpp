@@ -2,6 +2,7 @@
 // catalogue, their delayed answers, and the pass run once per record whatever the threads.
 #include "analysis/root.h"
 #include "frame/wdx.h"
+#include "record_text.h"
 #include "support/jpeg_builder.h"
 #include "support/temp_files.h"
 
@@ -122,6 +123,35 @@ TEST_F(DecodeTest, IntegrityWording) {
         {"eoi-first.jpg", {0xFF, 0xD8, 0xFF, 0xD9, 0x00}, "11:Corrupted (0% read)"},
     };
     for (const Case& c : cases) EXPECT_EQ(Value(dir.Write(c.name, c.bytes), fIntegrity), c.integrity) << c.name;
+}
+
+// The share read is at most all of the image, also where the units decoded outnumber those
+// expected.
+TEST_F(DecodeTest, ShareReadIsAtMostAllOfTheImage) {
+    JpegBuilder twoScans;
+    twoScans.Soi().App(0, JfifPayload()).DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 64, 64, {{1, 1, 1, 0}});
+    twoScans.Sos({{1, 0, 0}}).SequentialScanData().Sos({{1, 0, 0}});
+    const std::size_t second = twoScans.Size();
+    twoScans.SequentialScanData().Eoi();
+    JpegBuilder dnl;
+    dnl.Soi().App(0, JfifPayload()).DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 32, 0, {{1, 1, 1, 0}});
+    dnl.Sos({{1, 0, 0}}).SequentialScanData(PatternBlock, 24).Dnl(8);
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        const char* record;
+    };
+    const Case cases[] = {
+        {"second-scan-cut.jpg", twoScans.Cut((second + twoScans.Size()) / 2),
+         "Exif name=; APP segments=JFIF; APP segments (full)=JFIF; Component IDs=01; Colorspace=Gray; "
+         "Encoding=Baseline DCT, Huffman coding; QTabels MD5=A6062EF2029D5BA7C78E2087679D57D9; Quality=75; "
+         "Integrity=Corrupted (100% read); Scans=2"},
+        {"dnl-below-the-data.jpg", dnl.Data(),
+         "Exif name=; APP segments=JFIF; APP segments (full)=JFIF; Component IDs=01; Colorspace=Gray; "
+         "Encoding=Baseline DCT, Huffman coding; QTabels MD5=A6062EF2029D5BA7C78E2087679D57D9; Quality=75; "
+         "Integrity=Corrupted (100% read); Scans=1"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RecordText(root, dir.Write(c.name, c.bytes)), c.record) << c.name;
 }
 
 TEST_F(DecodeTest, ScansOfAPassThatFailsBeforeTheFirstScan) {

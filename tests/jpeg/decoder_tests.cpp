@@ -117,14 +117,22 @@ TEST(Decoder, MarkersInsideTheData) {
     }
 }
 
-TEST(Decoder, ComponentNamedInTwoSequentialScansCountsTwice) {
+// A share of the image is at most all of it: decoded units count up to the units expected.
+TEST(Decoder, ComponentNamedInTwoSequentialScansReadsAtMostAll) {
     JpegBuilder b;
-    b.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 16, 16, {{1, 1, 1, 0}});
-    b.Sos({{1, 0, 0}}).SequentialScanData().Sos({{1, 0, 0}}).SequentialScanData().Eoi();
+    b.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 64, 64, {{1, 1, 1, 0}});
+    b.Sos({{1, 0, 0}}).SequentialScanData().Sos({{1, 0, 0}});
+    const std::size_t second = b.Size();
+    b.SequentialScanData().Eoi();
     const Outcome o = Decode(b.Data());
     EXPECT_EQ(o.result, prOk);
     EXPECT_EQ(o.scans, 2);
-    EXPECT_EQ(o.percent, 200);  // the second scan resets the expectation, not the count
+    EXPECT_EQ(o.percent, 100);  // the second scan resets the expectation, not the count
+    // Cut inside the second scan: its first half decoded again.
+    const Outcome cut = Decode(b.Cut((second + b.Size()) / 2));
+    EXPECT_EQ(cut.result, prEndOfData);
+    EXPECT_EQ(cut.scans, 2);
+    EXPECT_EQ(cut.percent, 100);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -265,6 +273,17 @@ TEST(Decoder, HeightFromDnl) {
     EXPECT_EQ(Decode(p.Data()), (Outcome{prOk, 100, p.Size(), 4, false, 20}));
 }
 
+// A DNL height below the rows the data already reached cuts the units expected below those
+// decoded; the share stays at all of the image.
+TEST(Decoder, DnlBelowTheRowsDecodedReadsAtMostAll) {
+    JpegBuilder b;
+    b.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 32, 0, {{1, 1, 1, 0}});
+    b.Sos({{1, 0, 0}}).SequentialScanData(PatternBlock, 24).Dnl(8);
+    for (Reading reading : kReadings)
+        EXPECT_EQ(Decode(b.Data(), reading), (Outcome{prEndOfData, 100, b.Size(), 1, false, 8}))
+            << static_cast<int>(reading);
+}
+
 TEST(Decoder, DnlWithAnotherLengthIsCorrupt) {
     JpegBuilder b;
     b.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 32, 0, {{1, 1, 1, 0}});
@@ -383,7 +402,8 @@ TEST(PercentRead, MeanOfTheComponentsRoundedHalfToEven) {
         {{{0, 8}}, 0},
         {{{8, 8}, {0, 8}}, 50},            // a component without units counts 0
         {{{8, 8}, {8, 0}}, 50},            // nor does one without expectation
-        {{{16, 8}}, 200},
+        {{{16, 8}}, 100},                  // no more than all of it
+        {{{24, 8}, {4, 8}}, 75},           // 100 and 50
         {{{4000000000, 4000000001}}, 99},  // 64-bit counters
     };
     for (const Case& c : cases) {
