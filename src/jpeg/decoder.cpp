@@ -30,10 +30,15 @@
 namespace {
 
 constexpr int kBail = -1;  // the fast path gives the MCU to the exact path
+constexpr int kStop = -2;  // a marker ends the scan (StopMarker)
 constexpr int kDnl = 0xDC;
 constexpr int kEoi = 0xD9;
 
 constexpr bool IsRestartCode(int m) { return m >= 0xD0 && m <= 0xD7; }
+// Marker codes that delimit the stream or begin a segment (T.81 Table B.1, 0xC0-0xFE; RSTn
+// aside): the data of a scan ends at them. TEM and the reserved codes below 0xC0 belong to
+// no segment; a restart search passes them as libjpeg's resynchronisation does.
+constexpr bool EndsScanData(int m) { return m >= 0xC0 && m <= 0xFE && !IsRestartCode(m); }
 
 inline std::uint64_t LoadBE64(const std::uint8_t* p) {
     std::uint8_t b[8];
@@ -537,6 +542,10 @@ private:
     std::uint64_t Scratch = 0;  // an AC scan's block when the frame keeps no coefficients
     bool Fast = false;
     bool Whole = false;  // the fast path of a sequential scan uses the whole-coefficient tables
+    // A marker that ends scan data (EndsScanData), met by a restart search or in the data of
+    // a scan with restart intervals: damage stays inside its scan, so the scan ends there
+    // and the walk takes the marker up (0: none).
+    std::uint8_t StopMarker = 0;
 
     // --- Bytes ---
     void Reload();
@@ -551,7 +560,7 @@ private:
     bool NextByteSlow(std::uint8_t& b);
 
     // --- The exact path ---
-    int MarkerResult(int m) const;
+    int MarkerResult(int m);
     int FillExact();
     void Consume(int n) {
         W.Bits <<= n;
@@ -582,11 +591,16 @@ private:
     int Loop();
     void Fetch(int i);
     void McuDone();
-    void RoundUp() {
+    // An abandoned MCU lies in the interval being decoded: the counter moves to that
+    // interval's end, where the next restart marker resumes the decoding (T.81 E.2.4). An
+    // interval whose MCUs were all decoded but whose RSTn was not read yet (no search was
+    // made after it) ends where the counter stands.
+    void PassInterval() {
         const std::int64_t ri = P.RestartInterval;
-        P.McuCounter = (P.McuCounter + ri - 1) / ri * ri;
+        P.McuCounter = P.McusSinceRestart < ri ? (P.McuCounter / ri + 1) * ri : (P.McuCounter + ri - 1) / ri * ri;
     }
     void Search();
+    void StopAt(std::uint8_t m);
     void Resync(int m);
     int Dnl();
 };
@@ -648,10 +662,14 @@ bool TkestScanDecoder::NextByteSlow(std::uint8_t& b) {
 // ---------------------------------------------------------------------------------------
 // The exact path: one byte at the moment its first bit is needed (T.81 F.2.2.5).
 
-int TkestScanDecoder::MarkerResult(int m) const {
+int TkestScanDecoder::MarkerResult(int m) {
     if (IsRestartCode(m) && P.RestartInterval > 0) return m;
     if (m == kDnl && P.HeightPending) return m;
     if (m == kEoi) return prEarlyEnd;
+    if (P.RestartInterval > 0 && EndsScanData(m)) {
+        StopAt(static_cast<std::uint8_t>(m));
+        return kStop;
+    }
     return prCorrupt;
 }
 
@@ -659,8 +677,12 @@ int TkestScanDecoder::FillExact() {
     std::uint8_t b = 0;
     if (!NextByte(b)) return prEndOfData;
     if (b == 0xFF) {
+        // With restart intervals, fill bytes (T.81 B.1.1.2) may stand before the marker that
+        // ends the data; without, the second 0xFF is the marker met.
         std::uint8_t m = 0;
-        if (!NextByte(m)) return prEndOfData;
+        do {
+            if (!NextByte(m)) return prEndOfData;
+        } while (m == 0xFF && P.RestartInterval > 0);
         if (m != 0x00) return MarkerResult(m);
     }
     W.Bits = std::uint64_t{b} << 56;
@@ -858,7 +880,8 @@ void TkestScanDecoder::McuDone() {
     }
 }
 
-// T.81 E.2.4: the next RSTn after the interval, whatever stands before it.
+// T.81 E.2.4: the next RSTn after the interval, whatever data stands before it; a marker of
+// the stream's own ends the scan.
 void TkestScanDecoder::Search() {
     if (P.Options & poNoRestartSearch) return;
     for (;;) {
@@ -875,8 +898,19 @@ void TkestScanDecoder::Search() {
             Resync(b);
             return;
         }
+        if (EndsScanData(b)) {
+            StopAt(b);
+            return;
+        }
     }
     W.Floor = W.Next;
+}
+
+// Marker m (read) ends the scan before its last MCU: the intervals after it are lost.
+void TkestScanDecoder::StopAt(std::uint8_t m) {
+    StopMarker = m;
+    P.RestartDamage = true;
+    ClearWindow();
 }
 
 // Restart marker m: the intervals up to it are passed; decoding starts afresh after it.
@@ -915,7 +949,7 @@ int TkestScanDecoder::Dnl() {
 template <Kind K>
 int TkestScanDecoder::Loop() {
     constexpr bool kAc = K == Kind::AcFirst || K == Kind::AcRefine;
-    while (P.HeightPending || P.McuCounter < Total) {
+    while (StopMarker == 0 && (P.HeightPending || P.McuCounter < Total)) {
         // The scan's work was counted before the loop (ChargeWork). While the height is
         // pending there is no grid to count: every MCU then costs at least a bit of data,
         // or, within an end-of-band run, a place in coefficient maps that cannot outgrow
@@ -949,7 +983,7 @@ int TkestScanDecoder::Loop() {
         }
         if (IsRestartCode(r)) {
             if (!(P.HeightPending && P.McusSinceRestart == P.RestartInterval && r == P.NextRestartMarker)) {
-                RoundUp();
+                PassInterval();
                 P.RestartDamage = true;
             }
             Resync(r);
@@ -959,16 +993,22 @@ int TkestScanDecoder::Loop() {
             Sync();
             return Dnl();
         }
+        if (r == kStop) continue;
         if (P.RestartInterval <= 0) {
             Sync();
             return r;
         }
-        RoundUp();
+        PassInterval();
         Search();
         P.RestartDamage = true;
     }
     ToExact();
     Sync();
+    if (StopMarker != 0) {
+        if (StopMarker == kDnl && P.HeightPending) return Dnl();
+        P.PendingMarker = StopMarker;
+        return prOk;
+    }
     // One restart marker may stand between the scan's data and the next marker.
     if (P.RestartInterval > 0) P.AllowedMarkers.set(static_cast<std::size_t>(P.NextRestartMarker));
     return prOk;

@@ -164,6 +164,7 @@ std::size_t TkestBaseJpegParser::StreamRead(std::span<std::uint8_t> ABytes) {
 void TkestBaseJpegParser::DiscardBuffer() {
     ReadCursor = 0;
     ReadLeft = 0;
+    PendingMarker = 0;
 }
 
 bool TkestBaseJpegParser::PeekBufferedByte(std::uint8_t& AByte) const {
@@ -215,6 +216,11 @@ std::size_t TkestBaseJpegParser::ReadBytes(std::span<std::uint8_t> ABytes) {
 // T.81 B.1.1.2: a marker is 0xFF and a code; any number of 0xFF fill bytes may precede the
 // code. Up to two stray bytes before the 0xFF are tolerated; no longer search is made.
 int TkestBaseJpegParser::ReadMarker(std::uint8_t& AMarker) {
+    if (PendingMarker != 0) {
+        AMarker = PendingMarker;
+        PendingMarker = 0;
+        return prOk;
+    }
     const std::uint64_t start = Position;
     std::uint8_t b = 0;
     if (!ReadByte(b)) return prEndOfData;

@@ -181,6 +181,9 @@ public:
     std::vector<std::uint8_t> GroupBuffer;  // the APP/COM run being collected; its size is the run's length
     std::uint64_t GroupPosition = 0;     // offset of the run's first marker byte
     std::bitset<256> AllowedMarkers;
+    // A marker the scan decoder read where a scan's data ended early, for the walk to take
+    // next (0: none); forgotten with the buffered bytes.
+    std::uint8_t PendingMarker = 0;
     std::int32_t ScanCount = 0;          // scans whose decoding began
     bool RestartDamage = false;          // a restart interval was damaged or skipped
     // Blocks of work the scans of this parse were counted for (ChargeWork).

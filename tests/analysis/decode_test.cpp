@@ -2,6 +2,7 @@
 // catalogue, their delayed answers, and the pass run once per record whatever the threads.
 #include "analysis/root.h"
 #include "frame/wdx.h"
+#include "jpeg/tool_files.h"
 #include "record_text.h"
 #include "support/jpeg_builder.h"
 #include "support/temp_files.h"
@@ -123,6 +124,45 @@ TEST_F(DecodeTest, IntegrityWording) {
         {"eoi-first.jpg", {0xFF, 0xD8, 0xFF, 0xD9, 0x00}, "11:Corrupted (0% read)"},
     };
     for (const Case& c : cases) EXPECT_EQ(Value(dir.Write(c.name, c.bytes), fIntegrity), c.integrity) << c.name;
+}
+
+// The entropy-coded data between the restart markers `n` and `n` + 1 of the file taken out,
+// the markers kept.
+Bytes WithoutInterval(const Bytes& bytes, std::size_t n) {
+    std::vector<std::size_t> restarts;
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] >= 0xD0 && bytes[i + 1] <= 0xD7) restarts.push_back(i);
+    if (n + 1 >= restarts.size()) return bytes;
+    Bytes out = bytes;
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(restarts[n] + 2),
+              out.begin() + static_cast<std::ptrdiff_t>(restarts[n + 1]));
+    return out;
+}
+
+// cjpeg's restart intervals of one block in files of several scans, one interval's data lost
+// in the first scan: every later interval and scan is decoded (djpeg likewise decodes all of
+// them, with one warning).
+TEST_F(DecodeTest, LostRestartIntervalKeepsTheLaterScans) {
+    SKIP_WITHOUT_TOOL("cjpeg");
+    struct Case {
+        const char* file;
+        const char* record;
+    };
+    const Case cases[] = {
+        {"component-scans-restart.jpg",
+         "Exif name=; APP segments=JFIF; APP segments (full)=JFIF; Component IDs=01 02 03; Colorspace=YCbCr; "
+         "Encoding=Baseline DCT, Huffman coding; Restart interval=1; QTabels MD5=A6062EF2029D5BA7C78E2087679D57D9; "
+         "Quality=75; Integrity=Corrupted (99% read); Scans=3"},
+        {"progressive-restart.jpg",
+         "Exif name=; APP segments=JFIF; APP segments (full)=JFIF; Component IDs=01 02 03; Colorspace=YCbCr; "
+         "Encoding=Progressive DCT, Huffman coding; Restart interval=1; QTabels MD5=A6062EF2029D5BA7C78E2087679D57D9; "
+         "Quality=75; Integrity=Corrupted (99% read); Scans=10"},
+    };
+    for (const Case& c : cases) {
+        const Bytes intact = ReadFile(ToolDir() / "scans" / c.file);
+        const auto file = dir.Write(c.file, WithoutInterval(intact, 10));
+        EXPECT_EQ(RecordText(root, file), c.record) << c.file;
+    }
 }
 
 // The share read is at most all of the image, also where the units decoded outnumber those

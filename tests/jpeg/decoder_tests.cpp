@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <string>
 
@@ -177,6 +178,78 @@ TEST(Decoder, RestartMarkersOutOfOrderSkipTheIntervalsBetween) {
     EXPECT_TRUE(o.damage);
     EXPECT_EQ(o.result, prCorrupt);
     EXPECT_EQ(o.percent, 75);
+}
+
+// Three scans, one per component, 8 blocks each in intervals of 2 MCUs: I0 RST0 I1 RST1 I2
+// RST2 I3 per scan. Whichever interval of whichever scan is lost, by its data missing (its
+// markers kept) or by its first block not decoding, the decoder passes that interval alone
+// and decodes every later interval and scan in its place: 6 of the 8 units of one component.
+TEST(Decoder, LostRestartIntervalStaysInItsScan) {
+    const auto build = [](const DamageSource& damage) {
+        JpegBuilder b;
+        b.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 32, 16, {{1, 1, 1, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}}).Dri(2);
+        for (std::uint8_t id = 1; id <= 3; ++id) {
+            b.Sos({{id, static_cast<std::uint8_t>(id > 1), static_cast<std::uint8_t>(id > 1)}});
+            b.SequentialScanData(PatternBlock, 0, id == 1 ? damage : nullptr);
+        }
+        return b.Eoi();
+    };
+    const Bytes intact = build(nullptr).Data();
+    ASSERT_EQ(Decode(intact), (Outcome{prOk, 100, intact.size(), 3, false, 16}));
+    // Where each scan's data begins; each scan numbers its restart markers from RST0.
+    std::array<std::size_t, 3> data{};
+    for (std::size_t s = 0, at = 0; s < 3; ++s) {
+        at = FindMarker(intact, 0xDA, at);
+        data[s] = at + 2 + (std::size_t{intact[at + 2]} << 8 | intact[at + 3]);
+        at = data[s];
+    }
+    for (int scan = 0; scan < 3; ++scan) {
+        const auto restart = [&](int n) { return FindMarker(intact, static_cast<std::uint8_t>(0xD0 + n), data[scan]); };
+        for (int interval = 0; interval < 4; ++interval) {
+            // The interval's data, from the scan header or RSTn to RSTn+1 or the next marker.
+            const std::size_t begin = interval == 0 ? data[scan] : restart(interval - 1) + 2;
+            const std::size_t end = interval < 3 ? restart(interval) : FindMarker(intact, scan < 2 ? 0xDA : 0xD9, begin);
+            Bytes missing = intact;
+            missing.erase(missing.begin() + static_cast<std::ptrdiff_t>(begin),
+                          missing.begin() + static_cast<std::ptrdiff_t>(end));
+            // EOI where the last interval's data was is met inside the data: no restart is
+            // lost there, the data ends.
+            const bool eoiInside = scan == 2 && interval == 3;
+            const std::string where = "scan " + std::to_string(scan) + ", interval " + std::to_string(interval);
+            for (Reading reading : kReadings)
+                EXPECT_EQ(Decode(missing, reading),
+                          (Outcome{eoiInside ? prEarlyEnd : prCorrupt, 92, missing.size(), 3, !eoiInside, 16}))
+                    << where << " missing, reading " << static_cast<int>(reading);
+            if (scan > 0) continue;
+            const Bytes undecodable =
+                build([interval](std::size_t, std::size_t block) { return block == 2u * interval; }).Data();
+            for (Reading reading : kReadings)
+                EXPECT_EQ(Decode(undecodable, reading), (Outcome{prCorrupt, 92, undecodable.size(), 3, true, 16}))
+                    << where << " undecodable, reading " << static_cast<int>(reading);
+        }
+    }
+}
+
+// A search for the next RSTn ends at any other marker: what follows it is the walk's again.
+TEST(Decoder, RestartSearchStopsAtOtherMarkers) {
+    // 8 MCUs in intervals of 2, the data cut where RST2 stood, then a COM segment and a
+    // second scan of the component. The search starts after the third interval (complete),
+    // or after its first MCU (undecodable).
+    for (const bool undecodable : {false, true}) {
+        JpegBuilder b = GrayHeaders(8, 1, 2);
+        b.SequentialScanData(PatternBlock, 0,
+                             [undecodable](std::size_t, std::size_t block) { return undecodable && block == 4; });
+        Bytes bytes = b.Data();
+        bytes.resize(FindMarker(bytes, 0xD2, ScanDataStart(bytes)));
+        const Bytes again = GrayHeaders(8, 1, 2).SequentialScanData().Eoi().Data();
+        const Bytes secondScan(again.begin() + static_cast<std::ptrdiff_t>(FindMarker(again, 0xDA)), again.end());
+        bytes = Concat({bytes, JpegBuilder().Com("between").Data(), secondScan});
+        for (Reading reading : kReadings) {
+            const Outcome o = Decode(bytes, reading);
+            EXPECT_EQ(o, (Outcome{prCorrupt, 100, bytes.size(), 2, true, 8}))
+                << (undecodable ? "undecodable" : "complete") << ", reading " << static_cast<int>(reading);
+        }
+    }
 }
 
 TEST(Decoder, WithoutRestartSearchEveryRestartCountsAsDamage) {
@@ -473,10 +546,17 @@ TEST(Decoder, DamagedDataGivesTheSameOutcomeWhateverTheReading) {
     dnl.Sos({{1, 0, 0}}).SequentialScanData(PatternBlock, 40).Dnl(40).Eoi();
     JpegBuilder restart = GrayHeaders(12, 3, 4);
     restart.SequentialScanData().Eoi();
+    // Damage in one scan of several with restart intervals, and the searches it starts.
+    JpegBuilder scans;
+    scans.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 40, 16, {{1, 2, 1, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}}).Dri(3);
+    for (std::uint8_t id = 1; id <= 3; ++id)
+        scans.Sos({{id, static_cast<std::uint8_t>(id > 1), static_cast<std::uint8_t>(id > 1)}}).SequentialScanData();
+    scans.Eoi();
     // The larger baseline image has enough blocks for the fast path's whole-coefficient
     // tables; the small ones are decoded symbol by symbol.
-    const Bytes originals[] = {BaselineImage(48, 32),        BaselineImage(256, 176),     restart.Data(),
-                               ProgressiveImage(48, 32, 3, 2), ProgressiveImage(40, 24, 1), dnl.Data()};
+    const Bytes originals[] = {BaselineImage(48, 32),          BaselineImage(256, 176),     restart.Data(),
+                               ProgressiveImage(48, 32, 3, 2), ProgressiveImage(40, 24, 1), dnl.Data(),
+                               scans.Data()};
     std::mt19937 random(20240611);
     int differentResults = 0;
     for (const Bytes& original : originals) {

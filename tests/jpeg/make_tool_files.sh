@@ -10,6 +10,8 @@
 #   decode/*.jpg        more streams for the decoder: a larger picture, baseline and
 #                       progressive, restart intervals of rows and of blocks, 4:4:4, grey,
 #                       16-bit tables, transcoded by jpegtran
+#   scans/*.jpg         restart intervals of one block in files of several scans: one scan
+#                       per component (a -scans script), and progressive
 #   damage/, damage.tsv, corpus_decode.tsv
 #                       damaged copies and what djpeg and jpeginfo -c say (make_damage.py)
 # Usage: make_tool_files.sh OUT [CORPUS]
@@ -17,7 +19,7 @@ set -euo pipefail
 out=$1
 corpus=${ORVANE_CORPUS:-${2:-}}
 rm -rf "$out"
-mkdir -p "$out/q" "$out/process" "$out/decode"
+mkdir -p "$out/q" "$out/process" "$out/decode" "$out/scans"
 : > "$out/tools.txt"
 for tool in cjpeg jpegtran exiftool djpeg jpeginfo python3; do
   if command -v "$tool" > /dev/null; then echo "$tool" >> "$out/tools.txt"; fi
@@ -67,6 +69,9 @@ if has cjpeg; then
     jpegtran -progressive -restart 2 "$d/picture.jpg" > "$d/picture-transcoded-restart.jpg"
     jpegtran -arithmetic "$d/picture.jpg" > "$d/picture-arithmetic.jpg"
   fi
+  printf '0;\n1;\n2;\n' > "$out/scans/one-per-component.txt"
+  cjpeg -scans "$out/scans/one-per-component.txt" -restart 1B "$image" > "$out/scans/component-scans-restart.jpg"
+  cjpeg -progressive -restart 1B "$image" > "$out/scans/progressive-restart.jpg"
 fi
 
 if has python3; then
