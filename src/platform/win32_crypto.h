@@ -17,8 +17,10 @@ inline constexpr DWORD kMd5AcquireFlags = CRYPT_SILENT;
 
 // Calls `acquire` (shaped like CryptAcquireContextW) with the given arguments. When it fails
 // because the user's default key container does not exist yet (NTE_BAD_KEYSET,
-// NTE_KEYSET_NOT_DEF), calls it exactly once more with CRYPT_NEWKEYSET added, which creates
-// the container, and returns that result. Any other failure returns false at once.
+// NTE_KEYSET_NOT_DEF), calls it once more with CRYPT_NEWKEYSET added, which creates the
+// container, and returns that result. When another thread or process created the container
+// between the two calls (NTE_EXISTS), the plain call is made once more instead. Any other
+// failure returns false at once.
 template <typename Acquire>
 bool AcquireProviderContext(Acquire&& acquire, HCRYPTPROV* provider, LPCWSTR container,
                             LPCWSTR providerName, DWORD type, DWORD flags) {
@@ -27,7 +29,9 @@ bool AcquireProviderContext(Acquire&& acquire, HCRYPTPROV* provider, LPCWSTR con
     if (error != static_cast<DWORD>(NTE_BAD_KEYSET) && error != static_cast<DWORD>(NTE_KEYSET_NOT_DEF)) {
         return false;
     }
-    return acquire(provider, container, providerName, type, flags | CRYPT_NEWKEYSET) != FALSE;
+    if (acquire(provider, container, providerName, type, flags | CRYPT_NEWKEYSET)) return true;
+    if (GetLastError() != static_cast<DWORD>(NTE_EXISTS)) return false;
+    return acquire(provider, container, providerName, type, flags) != FALSE;
 }
 
 // The same with the real CryptAcquireContextW.

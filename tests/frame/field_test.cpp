@@ -41,15 +41,16 @@ std::u16string WideCopy(std::u16string_view text, int maxLen) {
     return std::u16string(buffer.data(), buffer.size());
 }
 
-// The longest run of whole characters of `text` whose 8-bit form fits in `room` bytes.
+// The longest start of the 8-bit form of `text` within `room` bytes that is itself the 8-bit
+// form of a start of `text`: it ends on a whole character, whether the 8-bit text is UTF-8
+// (where half a surrogate pair has no form of its own) or a code page (where it may be "?").
 std::string WholeCharactersFitting(std::u16string_view text, std::size_t room) {
+    const std::string whole = platform::WideToAnsi(text);
     std::string fitting;
     for (std::size_t end = 1; end <= text.size(); ++end) {
-        const bool insidePair = end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF;
-        if (insidePair) continue;
         const std::string prefix = platform::WideToAnsi(text.substr(0, end));
         if (prefix.size() > room) break;
-        fitting = prefix;
+        if (whole.starts_with(prefix)) fitting = prefix;
     }
     return fitting;
 }

@@ -43,7 +43,7 @@ struct FakeAcquire {
 constexpr DWORD kBadKeyset = static_cast<DWORD>(NTE_BAD_KEYSET);
 constexpr DWORD kKeysetNotDefined = static_cast<DWORD>(NTE_KEYSET_NOT_DEF);
 
-TEST(AcquireProviderContext, RetriesOnceWithNewKeysetOnlyForAMissingContainer) {
+TEST(AcquireProviderContext, RetriesWithNewKeysetOnlyForAMissingContainer) {
     struct Case {
         const char* what;
         std::vector<FakeAcquire::Answer> script;
@@ -55,6 +55,10 @@ TEST(AcquireProviderContext, RetriesOnceWithNewKeysetOnlyForAMissingContainer) {
         {"no container yet, made by the retry", {{false, kBadKeyset}, {true, 0}}, true, 2},
         {"container not defined, made by the retry", {{false, kKeysetNotDefined}, {true, 0}}, true, 2},
         {"retry fails too", {{false, kBadKeyset}, {false, kBadKeyset}}, false, 2},
+        {"made meanwhile by another caller, then opened",
+         {{false, kBadKeyset}, {false, static_cast<DWORD>(NTE_EXISTS)}, {true, 0}}, true, 3},
+        {"made meanwhile, and opening it fails",
+         {{false, kBadKeyset}, {false, static_cast<DWORD>(NTE_EXISTS)}, {false, kBadKeyset}}, false, 3},
         {"other error, no retry", {{false, static_cast<DWORD>(NTE_PROV_TYPE_NOT_DEF)}, {true, 0}}, false, 1},
         {"access denied, no retry", {{false, ERROR_ACCESS_DENIED}, {true, 0}}, false, 1},
     };
@@ -69,7 +73,7 @@ TEST(AcquireProviderContext, RetriesOnceWithNewKeysetOnlyForAMissingContainer) {
             EXPECT_EQ(fake.calls[i].container, nullptr);
             EXPECT_EQ(fake.calls[i].provider, L"Provider");
             EXPECT_EQ(fake.calls[i].type, DWORD{PROV_RSA_FULL});
-            EXPECT_EQ(fake.calls[i].flags, i == 0 ? DWORD{CRYPT_SILENT} : DWORD{CRYPT_SILENT | CRYPT_NEWKEYSET});
+            EXPECT_EQ(fake.calls[i].flags, i == 1 ? DWORD{CRYPT_SILENT | CRYPT_NEWKEYSET} : DWORD{CRYPT_SILENT});
         }
         if (test.result) {
             EXPECT_EQ(provider, HCRYPTPROV{42});
