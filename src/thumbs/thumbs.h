@@ -221,6 +221,10 @@ public:
     // listed there is not listed again, and a stream the scan of a segment found there
     // gives way to the record of the handler that points to it.
     void ProcessPostThumbs(TStream& AStream);
+    // The images that trailers after the main image index (FotoStation, Samsung), found
+    // from the end of AStream; AImageEnd is where the main image's scan data begins, before
+    // which no trailer lies. JPEG streams join the post thumbs; PNG streams are listed here.
+    void ProcessTrailers(TStream& AStream, std::uint64_t AImageEnd);
     // Largest area first; records of equal area keep their order.
     void SortThumbs();
 
@@ -249,5 +253,14 @@ public:
     std::uint64_t CheckedBytes = 0;  // bytes the checks may answer for
 
 private:
+    // ACount bytes of AStream from AOffset (fewer at its end), counted as checking work.
+    std::vector<std::uint8_t> ReadFile(TStream& AStream, std::uint64_t AOffset, std::uint64_t ACount);
+    void FotoStationTrailer(TStream& AStream, std::uint64_t AStart, std::uint64_t AEnd);
+    void SamsungTrailer(TStream& AStream, std::uint64_t AStart, std::uint64_t AEnd);
+    void TrailerImage(TStream& AStream, std::uint64_t AOffset, std::uint64_t ASize, std::string_view AName);
+    // A PNG stream measured by CheckPng, listed when its IHDR is valid; AOffset is its file
+    // offset when AFromFile, else its position in the data it was found in.
+    void AddPngThumb(ByteView AData, std::int64_t AOffset, std::string AName, bool AFromFile);
+
     std::span<const TkestJpegThumbHandlerClass> Handlers;
 };

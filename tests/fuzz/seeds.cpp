@@ -8,7 +8,9 @@
 #include "jpeg/catalogue.h"
 #include "support/jpeg_builder.h"
 #include "support/temp_files.h"
+#include "thumbs/png_builder.h"
 #include "thumbs/tiff_builder.h"
+#include "thumbs/trailer_builder.h"
 
 #include <cstdio>
 #include <exception>
@@ -89,6 +91,11 @@ int main(int argc, char** argv) {
         {"photoshop-past-the-end", hostile::PhotoshopPastTheEnd(small)},
         {"huffman-overflow-dc", hostile::OverflowingHuffman(2, 0)},
         {"huffman-overflow-ac", hostile::OverflowingHuffman(0, 1)},
+        {"fotostation-trailer",
+         Concat({BaselineImage(64, 48), trailer_fixture::FotoStationRecord(4, small),
+                 trailer_fixture::FotoStationRecord(3, small)})},
+        {"samsung-trailer",
+         Concat({BaselineImage(64, 48), trailer_fixture::SamsungTrailer({png_fixture::RgbImage(8, 6), small})})},
     };
     int runs = 0;
     for (const auto& [name, bytes] : jpegs) {

@@ -2,6 +2,7 @@
 
 #include "icc/icc_builder.h"
 #include "thumbs/tiff_builder.h"
+#include "thumbs/trailer_builder.h"
 
 #include <algorithm>
 #include <string_view>
@@ -182,6 +183,34 @@ Bytes ManyMpfEntriesToOne(int count, const Bytes& preview) {
         PutU32(file, header + 66 + 8, static_cast<std::uint32_t>(file.size() - header));
     }
     file.insert(file.end(), preview.begin(), preview.end());
+    return file;
+}
+
+Bytes ManyFotoStationRecords(int count) {
+    JpegBuilder b;
+    b.Soi();
+    Bytes file = FinishBaseline(b);
+    const Bytes record = trailer_fixture::FotoStationRecord(4, {});
+    for (int i = 0; i < count; ++i) file.insert(file.end(), record.begin(), record.end());
+    return file;
+}
+
+Bytes ManySamsungEntriesToOne(int count, const Bytes& preview) {
+    JpegBuilder b;
+    b.Soi();
+    Bytes file = FinishBaseline(b);
+    Bytes trailer = trailer_fixture::SamsungTrailer({preview});
+    // The directory's one entry, repeated: "SEFH", version, count, entries, length, "SEFT".
+    const std::size_t dir = trailer.size() - 8 - 24;
+    const Bytes entry(trailer.begin() + static_cast<std::ptrdiff_t>(dir + 12), trailer.end() - 8);
+    trailer.resize(dir + 12);
+    Bytes counted;
+    trailer_fixture::PutU32LE(counted, static_cast<std::uint64_t>(count));
+    std::copy(counted.begin(), counted.end(), trailer.begin() + static_cast<std::ptrdiff_t>(dir + 8));
+    for (int i = 0; i < count; ++i) trailer.insert(trailer.end(), entry.begin(), entry.end());
+    trailer_fixture::PutU32LE(trailer, 12 + 12 * static_cast<std::uint64_t>(count));
+    trailer.insert(trailer.end(), {'S', 'E', 'F', 'T'});
+    file.insert(file.end(), trailer.begin(), trailer.end());
     return file;
 }
 

@@ -50,6 +50,11 @@ Bytes PhotoshopPastTheEnd(const Bytes& preview);
 // `preview`, put once after EOI; or `count` COM segments each holding `preview` itself.
 Bytes ManyMpfEntriesToOne(int count, const Bytes& preview);
 Bytes ManyEmbeddedPreviews(int count, const Bytes& preview);
+// Trailers after a small baseline image: `count` FotoStation records of 10 bytes each (no
+// data); or a Samsung directory of `count` entries that all point to the one block holding
+// `preview`.
+Bytes ManyFotoStationRecords(int count);
+Bytes ManySamsungEntriesToOne(int count, const Bytes& preview);
 
 // A small baseline image whose DHT redefines table `tableClass`/0 with code counts that do
 // not fit the code space; `variant` 0-2 picks the counts (three 1-bit codes; sixteen codes

@@ -8,7 +8,9 @@
 #include "icc/icc_digest.h"
 #include "support/temp_files.h"
 #include "thumb_helpers.h"
+#include "png_builder.h"
 #include "tiff_builder.h"
+#include "trailer_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -420,20 +422,43 @@ TEST(HeaderFields, AnotherHandlersSignatureEndsARun) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Trailers after the main image that index images of their own
+
+TEST(HeaderFields, ImagesThatTrailersIndex) {
+    const Bytes thumb = jpeg_fixture::BaselineImage(160, 120);
+    const Bytes preview = jpeg_fixture::BaselineImage(320, 240);
+    const Bytes png = png_fixture::RgbImage(64, 48);
+    // Half of the rows' bytes: 48 rows of a filter byte and 64 x 3 samples.
+    const Bytes halfPng(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(png_fixture::kRowsAt + 48 * 193 / 2));
+    const Bytes iptc = Concat({Bytes{0x1C, 0x02, 0x00, 0x00, 0x02, 0x00, 0x02}});
+    const Bytes fotoStation =
+        Concat({trailer_fixture::FotoStationRecord(4, preview), trailer_fixture::FotoStationRecord(3, thumb), trailer_fixture::FotoStationRecord(1, iptc)});
+    Bytes tooLong = trailer_fixture::FotoStationRecord(3, thumb);
+    tooLong[tooLong.size() - 6] = 0x7F;  // a length reaching before the start of the file
+    ExpectHeaders({
+        {"FotoStation thumbnail and preview", ImageWith({}, fotoStation),
+         MainImage("", "FotoStation:320x240 , FotoStation:160x120 ")},
+        {"a FotoStation record longer than the file", ImageWith({}, tooLong), MainImage("", "")},
+        {"Samsung JPEG and PNG blocks", ImageWith({}, trailer_fixture::SamsungTrailer({png, preview})),
+         MainImage("", "Samsung:320x240 , Samsung:PNG:64x48 ")},
+        {"a Samsung PNG cut short", ImageWith({}, trailer_fixture::SamsungTrailer({halfPng})),
+         MainImage("", "Samsung:PNG:64x48 (Corrupted 50%)")},
+        {"a Samsung block before the start of the file", ImageWith({}, trailer_fixture::SamsungTrailer({preview}, 100000)),
+         MainImage("", "")},
+    });
+}
+
+// ---------------------------------------------------------------------------------------
 // The corpus
 
 // Previews exiftool lists that "Thumbnails" does not show, and why.
 constexpr const char* kStereo =
     "stereo pair (MP type Multi-frame Disparity): the second image is an independent image, not a preview "
     "that depends on the first, and the MPF handler lists dependent images only";
-constexpr const char* kFotoStation =
-    "FotoWare FotoStation trailer after EOI: not an APP segment, so no handler is offered it";
 const std::map<std::string, std::string> kExceptions = {
     {"jpeg/bad/mdx-its-c3018ebe53d0046eecb58858ca869a99.jpg IFD1:ThumbnailImage",
      "the thumbnail's DHT segment is broken (djpeg: \"Bogus Huffman table definition\"), nothing of it decodes; "
      "the Exif TIFF header's magic number is not 42 either"},
-    {"jpeg/mdx-Nikon_E995_iptc_.jpg FotoStation:ThumbnailImage", kFotoStation},
-    {"jpeg/mdx-Nikon_E995_iptc_.jpg FotoStation:PreviewImage", kFotoStation},
     {"jpeg/pillow-frame_size.mpo MPImage2:MPImage2",
      "MP set whose first entry is not a dependent parent (attribute bit 31 clear): the second image is "
      "independent, and the MPF handler lists dependent images only"},
