@@ -81,9 +81,10 @@ void AnalyseJpeg(TStream& AStream, TkestInfo& AInfo) {
     AStream.Seek(0);
     TkestJpegWithThumbs parser(HeaderPassBuffer);
     parser.Parse(AStream, poHeadersOnly, 0);  // what was read before any failure counts
-    // The images that trailers after the main image index, and the previews that APP
-    // segments point to elsewhere in the file.
+    // The images in XMP, those that trailers after the main image index, and the previews
+    // that APP segments point to elsewhere in the file.
     if (!parser.ThumbCollection) parser.ThumbCollection = std::make_unique<TkestJpegThumbs>();
+    parser.ThumbCollection->ProcessXmp();
     parser.ThumbCollection->ProcessTrailers(AStream, parser.Position);
     parser.ThumbCollection->ProcessPostThumbs(AStream);
 

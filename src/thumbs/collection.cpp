@@ -77,6 +77,7 @@ void TkestJpegThumbs::ProcessSegments(std::uint64_t AOffset, std::span<const std
             if (length == 0) {
                 EndRun();
             } else {
+                NoteXmp(marker, payload);
                 bool taken = false;
                 if (Handler && HandlerClass) {
                     if (HandlerClass->IsMultiSegment && Handler->CanContinue(marker, payload, length)) {

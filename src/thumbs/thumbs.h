@@ -225,6 +225,9 @@ public:
     // from the end of AStream; AImageEnd is where the main image's scan data begins, before
     // which no trailer lies. JPEG streams join the post thumbs; PNG streams are listed here.
     void ProcessTrailers(TStream& AStream, std::uint64_t AImageEnd);
+    // The images of the XMP packets the runs held (the main packets and the extended packet
+    // they name), after the walk: JPEG streams checked as in a segment, PNG streams measured.
+    void ProcessXmp();
     // Largest area first; records of equal area keep their order.
     void SortThumbs();
 
@@ -253,6 +256,21 @@ public:
     std::uint64_t CheckedBytes = 0;  // bytes the checks may answer for
 
 private:
+    // An extended-XMP chunk: the GUID of its packet, the packet's declared full length, the
+    // chunk's offset in it, and its bytes present.
+    struct XmpChunk {
+        std::string Guid;
+        std::uint32_t Total = 0;
+        std::uint32_t Offset = 0;
+        std::vector<std::uint8_t> Data;
+    };
+    // Keeps the XMP of an APP1 segment (AData its payload bytes present) for ProcessXmp.
+    void NoteXmp(std::uint8_t AMarker, ByteView AData);
+    std::vector<std::uint8_t> ExtendedXmp() const;
+    void AddXmpJpeg(ByteView AImage);
+    std::vector<std::uint8_t> XmpMain;  // the main XMP packets met, each closed by a zero byte
+    std::vector<XmpChunk> XmpChunks;    // the extended-XMP chunks met, in file order
+
     // ACount bytes of AStream from AOffset (fewer at its end), counted as checking work.
     std::vector<std::uint8_t> ReadFile(TStream& AStream, std::uint64_t AOffset, std::uint64_t ACount);
     void FotoStationTrailer(TStream& AStream, std::uint64_t AStart, std::uint64_t AEnd);

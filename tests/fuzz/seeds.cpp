@@ -11,6 +11,7 @@
 #include "thumbs/png_builder.h"
 #include "thumbs/tiff_builder.h"
 #include "thumbs/trailer_builder.h"
+#include "thumbs/xmp_builder.h"
 
 #include <cstdio>
 #include <exception>
@@ -32,6 +33,16 @@ public:
 protected:
     void DoAppGroup(std::uint64_t, std::span<const std::uint8_t> AData) override { Runs.emplace_back(AData.begin(), AData.end()); }
 };
+
+// A baseline image whose main XMP packet holds `thumb` in xmp:Thumbnails and a PNG depth map.
+Bytes XmpThumbnailsImage(const Bytes& thumb) {
+    using namespace xmp_fixture;
+    const std::string elements = "<xmpGImg:image>" + Base64(thumb, "&#xA;") + "</xmpGImg:image>";
+    JpegBuilder b;
+    b.Soi().App(1, MainXmp(Packet(Attribute("GDepth:Data", Base64(png_fixture::RgbImage(8, 6))), elements)));
+    b.DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 16, 16, {{1, 1, 1, 0}}).Sos({{1, 0, 0}}).SequentialScanData().Eoi();
+    return b.Data();
+}
 
 std::vector<Bytes> RunsOf(const Bytes& file) {
     TMemoryStream stream(file);
@@ -94,6 +105,8 @@ int main(int argc, char** argv) {
         {"fotostation-trailer",
          Concat({BaselineImage(64, 48), trailer_fixture::FotoStationRecord(4, small),
                  trailer_fixture::FotoStationRecord(3, small)})},
+        {"xmp-past-its-length", hostile::XmpPastItsLength(small)},
+        {"xmp-thumbnails", XmpThumbnailsImage(small)},
         {"samsung-trailer",
          Concat({BaselineImage(64, 48), trailer_fixture::SamsungTrailer({png_fixture::RgbImage(8, 6), small})})},
     };

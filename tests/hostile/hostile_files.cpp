@@ -3,6 +3,7 @@
 #include "icc/icc_builder.h"
 #include "thumbs/tiff_builder.h"
 #include "thumbs/trailer_builder.h"
+#include "thumbs/xmp_builder.h"
 
 #include <algorithm>
 #include <string_view>
@@ -212,6 +213,32 @@ Bytes ManySamsungEntriesToOne(int count, const Bytes& preview) {
     trailer.insert(trailer.end(), {'S', 'E', 'F', 'T'});
     file.insert(file.end(), trailer.begin(), trailer.end());
     return file;
+}
+
+Bytes XmpPastItsLength(const Bytes& preview) {
+    using namespace xmp_fixture;
+    const std::string guid = "0123456789ABCDEF0123456789ABCDEF";
+    const std::string packet = Packet(Attribute("GImage:Data", Base64(preview)));
+    JpegBuilder b;
+    b.Soi().App(1, MainXmp(Packet(Attribute("xmpNote:HasExtendedXMP", guid))));
+    b.App(1, ExtendedXmp(guid, packet, 65000, 0xFFFFFFFFu)[0]);
+    Bytes far = ExtendedXmp(guid, "far away", 65000, 0xFFFFFFFFu)[0];
+    PutU32(far, 35 + 32 + 4, 0xFFFFFF00u);
+    b.App(1, far);
+    return FinishBaseline(b);
+}
+
+Bytes ManyXmpImageProperties(int count) {
+    using namespace xmp_fixture;
+    JpegBuilder b;
+    b.Soi();
+    // Main packets of at most 3,000 attributes, each within one segment.
+    for (int done = 0; done < count;) {
+        std::string attributes;
+        for (int i = 0; i < 3000 && done < count; ++i, ++done) attributes += " GImage:Data=\"/9j/\"";
+        b.App(1, MainXmp(Packet(attributes)));
+    }
+    return FinishBaseline(b);
 }
 
 Bytes ManyEmbeddedPreviews(int count, const Bytes& preview) {

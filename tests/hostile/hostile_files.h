@@ -55,6 +55,11 @@ Bytes ManyEmbeddedPreviews(int count, const Bytes& preview);
 // `preview`.
 Bytes ManyFotoStationRecords(int count);
 Bytes ManySamsungEntriesToOne(int count, const Bytes& preview);
+// A small baseline image whose extended XMP declares a full length of 2^32 - 1 and has a
+// chunk at offset 2^32 - 256 besides the one at 0 that holds `preview` as GImage:Data; or
+// whose main packet holds `count` GImage:Data attributes of four Base64 digits each.
+Bytes XmpPastItsLength(const Bytes& preview);
+Bytes ManyXmpImageProperties(int count);
 
 // A small baseline image whose DHT redefines table `tableClass`/0 with code counts that do
 // not fit the code space; `variant` 0-2 picks the counts (three 1-bit codes; sixteen codes

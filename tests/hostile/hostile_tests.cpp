@@ -216,6 +216,9 @@ TEST_F(HostileTest, MpfAndPhotoshopSizesPastTheFile) {
     EXPECT_NE(photoshop.Info->Thumbnails.find("48x32"), std::string::npos) << photoshop.Info->Thumbnails;
     EXPECT_EQ(photoshop.Info->Integrity, u"OK");
 
+    const Outcome xmp = Run("xmp-past-its-length.jpg", XmpPastItsLength(preview));
+    EXPECT_EQ(xmp.Info->Thumbnails, "XMP:48x32 ");
+
     // A preview that describes enormous work, reached through an MPF size of 2^31 - 1: its
     // check is bounded by the bytes the file really holds.
     const Outcome heavy = Run("mpf-end-of-band.jpg", MpfPastTheEnd(EndOfBandFrame(65535, 65535, 1, 20)));
@@ -313,6 +316,7 @@ TEST_F(HostileTest, TimeGrowsLikeTheFile) {
         {"nested IFDs", NestedIfds, 450, 3600},
         {"end-of-band scans", [](int n) { return EndOfBandFrame(1024, 1024, 1, n); }, 250, 2000},
         {"FotoStation records", ManyFotoStationRecords, 100000, 800000},
+        {"XMP image properties", ManyXmpImageProperties, 20000, 160000},
         {"Samsung entries to one block", [](int n) { return ManySamsungEntriesToOne(n, jpeg_fixture::BaselineImage(16, 16)); },
          20000, 160000},
     };

@@ -11,6 +11,7 @@
 #include "png_builder.h"
 #include "tiff_builder.h"
 #include "trailer_builder.h"
+#include "xmp_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -445,6 +446,48 @@ TEST(HeaderFields, ImagesThatTrailersIndex) {
          MainImage("", "Samsung:PNG:64x48 (Corrupted 50%)")},
         {"a Samsung block before the start of the file", ImageWith({}, trailer_fixture::SamsungTrailer({preview}, 100000)),
          MainImage("", "")},
+    });
+}
+
+// ---------------------------------------------------------------------------------------
+// Images in XMP
+
+TEST(HeaderFields, ImagesInXmp) {
+    using namespace xmp_fixture;
+    const Bytes thumb = jpeg_fixture::BaselineImage(160, 120);
+    const Bytes preview = jpeg_fixture::BaselineImage(320, 240);
+    const Bytes png = png_fixture::RgbImage(64, 48);
+    const std::string guid = "0123456789ABCDEF0123456789ABCDEF";
+    const std::string names = Attribute("xmpNote:HasExtendedXMP", guid);
+    const std::string depth = Packet(Attribute("GImage:Data", Base64(preview)) + Attribute("GDepth:Data", Base64(png)));
+    // Extended chunks in any order, each placed by its offset.
+    auto extended = [&](const std::string& packetGuid, std::uint32_t total = 0) {
+        Segments s = {{0xE1, MainXmp(Packet(names))}};
+        std::vector<Bytes> chunks = ExtendedXmp(packetGuid, depth, 4000, total);
+        std::reverse(chunks.begin(), chunks.end());
+        for (const Bytes& c : chunks) s.push_back({0xE1, c});
+        return s;
+    };
+    const std::string thumbnails =
+        "<xmp:Thumbnails><rdf:Alt><rdf:li rdf:parseType=\"Resource\"><xmpGImg:image>" + Base64(thumb, "&#xA;") +
+        "</xmpGImg:image></rdf:li></rdf:Alt></xmp:Thumbnails>";
+    // A depth map whose extended packet declares more bytes than its chunks hold: the PNG is
+    // cut in its rows' data.
+    const std::string cutPng = Packet(Attribute("GDepth:Data", Base64(png)));
+    Segments cut = {{0xE1, MainXmp(Packet(names))}, {0xE1, ExtendedXmp(guid, cutPng, 65000)[0]}};
+    cut[1].second.resize(cut[1].second.size() - 4000);
+    ExpectHeaders({
+        {"an attribute of the main packet", ImageWith({{0xE1, MainXmp(Packet(Attribute("GImage:Data", Base64(thumb))))}}),
+         MainImage("XAP", "XMP:160x120 ")},
+        {"xmp:Thumbnails with line breaks as character references",
+         ImageWith({{0xE1, MainXmp(Packet("", thumbnails))}}), MainImage("XAP", "XMP:160x120 ")},
+        {"extended XMP assembled by offsets", ImageWith(extended(guid)),
+         MainImage("XAP, XMP (6)", "XMP:320x240 , XMP:PNG:64x48 ")},
+        {"extended XMP of another GUID", ImageWith(extended("FEDCBA9876543210FEDCBA9876543210")),
+         MainImage("XAP, XMP (6)", "")},
+        {"a depth map cut short", ImageWith(cut), MainImage("XAP, XMP", "XMP:PNG:64x48 (Corrupted 68%)")},
+        {"Base64 of no image", ImageWith({{0xE1, MainXmp(Packet(Attribute("GImage:Data", Base64(Bytes(300, 7)))))}}),
+         MainImage("XAP", "")},
     });
 }
 
