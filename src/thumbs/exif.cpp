@@ -14,6 +14,7 @@ constexpr std::int64_t kTiffPosition = 6;  // the same, for offsets reported
 
 // TIFF and Exif tags acted on.
 constexpr std::uint16_t kImageWidth = 256;
+constexpr std::uint16_t kMake = 271;
 constexpr std::uint16_t kImageLength = 257;
 constexpr std::uint16_t kBitsPerSample = 258;
 constexpr std::uint16_t kCompression = 259;
@@ -71,6 +72,9 @@ bool TkestJpegThumbExifHandler::CanHandle(std::uint8_t AMarker, ByteView AData, 
 void TkestJpegThumbExifHandler::ProcessSegment(std::uint64_t AOffset, std::uint8_t, ByteView AData, std::uint32_t) {
     const TkestTiffBlock block{AData.Sub(kTiffStart), AData.Matches(kTiffStart, "MM")};
     const std::int64_t tiffFileOffset = static_cast<std::int64_t>(AOffset) + 4 + static_cast<std::int64_t>(kTiffStart);
+    TiffFileOffset = tiffFileOffset;
+    TiffSize = block.Bytes.Size();
+    BigEndian = block.BigEndian;
 
     // The IFDs are walked with an explicit stack of chains instead of recursion, so that a
     // segment chaining thousands of Exif IFDs costs memory, not stack depth. Every IFD is
@@ -116,6 +120,14 @@ void TkestJpegThumbExifHandler::ProcessSegment(std::uint64_t AOffset, std::uint8
                 case kStripByteCounts: facts.StripSize = Integer(entry, block.BigEndian); break;
                 case kJpegInterchangeFormat: facts.JpegOffset = Integer(entry, block.BigEndian); break;
                 case kYCbCrSubSampling: facts.Subsampling = Shorts(entry, block); break;
+                case kMake:
+                    // ASCII: in the value field up to 4 bytes, else at the offset it holds.
+                    if (entry.Type == ttAscii && Make.empty()) {
+                        const ByteView text = entry.Count <= 4 ? ByteView(entry.Value, entry.Count)
+                                                               : block.Bytes.Sub(entry.ValueU32(block.BigEndian), entry.Count);
+                        Make.assign(reinterpret_cast<const char*>(text.Data()), text.Size());
+                    }
+                    break;
                 case kExifIfdPointer:
                     // An offset of any integer type, read in the file's byte order (a SHORT
                     // from the value field's first two bytes).

@@ -20,7 +20,19 @@ public:
     void ProbeMakerNote(std::int64_t AOffset, ByteView AData);
 
 private:
+    // The segment being read: the TIFF header's file offset and the block's size, its byte
+    // order, and the camera maker IFD0 names (tag 271).
+    std::int64_t TiffFileOffset = 0;
+    std::uint64_t TiffSize = 0;
+    bool BigEndian = false;
+    std::string Make;
+
     // The maker-note layouts (AData the maker note's bytes present).
+    void IfdPreviewPointer(std::int64_t AOffset, ByteView AData, int ALayout);
+    void SamsungPreviewPointer(ByteView AData);
+    // A preview at file offset AAt of ALength bytes that a maker note points to: a post
+    // thumb when it lies outside this segment, whose own scan answers for what lies inside.
+    void PointedPreview(std::int64_t AAt, std::int64_t ALength);
     void EntryRelativePreview(ByteView AData, std::string_view AVendor);
     void BarePreview(ByteView AData);
     void OlympusPreview(std::int64_t AOffset, ByteView AData);

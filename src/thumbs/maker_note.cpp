@@ -5,17 +5,44 @@
 #include "thumbs/exif.h"
 
 #include <array>
+#include <cctype>
 #include <string_view>
 
 namespace {
 
-enum class MakerNoteLayout { EntryRelative, Bare, Olympus };
+enum class MakerNoteLayout { EntryRelative, Bare, Olympus, IfdPointer, Samsung };
 
 struct MakerNoteSignature {
     std::string_view Text;
     MakerNoteLayout Layout;
     std::string_view Suffix;
 };
+
+// Maker notes that are an IFD holding a preview's start and length, the preview lying
+// after the main image. Where the IFD starts, where its byte order is marked (or the Exif
+// segment's when it is not), what its offsets count from, and the tags.
+enum class OffsetBase { TiffHeader, MakerNote };
+struct IfdPointerLayout {
+    std::uint64_t OrderAt;   // "II" or "MM" here, else the Exif segment's order
+    std::uint64_t IfdAt;     // the IFD, from the maker note's first byte
+    bool IfdAtFromHeader;    // the IFD's offset is the 32-bit number at OrderAt + 4, from OrderAt
+    OffsetBase Base;
+    std::uint64_t BaseAt;    // for OffsetBase::MakerNote: the base's distance from the maker note
+    std::uint16_t SubIfdTag; // the tag of a sub-IFD (offset from the base) holding the two tags, or 0
+    std::uint16_t StartTag, LengthTag;
+};
+constexpr std::array<IfdPointerLayout, 4> kIfdPointerLayouts = {{
+    // Nikon type 3: "Nikon\0", 02 xx, 2 bytes, then a TIFF header of its own at 10 that the
+    // offsets count from; the preview IFD (0x0011) holds PreviewImageStart and Length.
+    {10, 0, true, OffsetBase::MakerNote, 10, 0x0011, 0x0201, 0x0202},
+    // Pentax/Asahi: "AOC\0", the byte order, then the IFD; offsets from the TIFF header.
+    {4, 6, false, OffsetBase::TiffHeader, 0, 0, 0x0004, 0x0003},
+    // Pentax: "PENTAX \0", the byte order, then the IFD; offsets from the maker note.
+    {8, 10, false, OffsetBase::MakerNote, 0, 0, 0x0004, 0x0003},
+    // Minolta and Konica Minolta: a bare IFD (told by IFD0's Make); offsets from the TIFF header.
+    {UINT64_MAX, 0, false, OffsetBase::TiffHeader, 0, 0, 0x0088, 0x0089},
+}};
+constexpr int kNikonLayout = 0, kAocLayout = 1, kPentaxLayout = 2, kMinoltaLayout = 3;
 
 constexpr std::array<MakerNoteSignature, 6> kSignatures = {{
     {"KYOCERA            ", MakerNoteLayout::EntryRelative, "KYOCERA"},
@@ -36,7 +63,27 @@ constexpr std::uint16_t kPreviewLength = 0x0102;
 
 }  // namespace
 
+bool StartsWithNoCase(std::string_view AText, std::string_view APrefix) {
+    if (AText.size() < APrefix.size()) return false;
+    for (std::size_t i = 0; i < APrefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(AText[i])) != std::tolower(static_cast<unsigned char>(APrefix[i])))
+            return false;
+    return true;
+}
+
 void TkestJpegThumbExifHandler::ProbeMakerNote(std::int64_t AOffset, ByteView AData) {
+    // The layouts told by a signature that the text table below cannot hold (binary bytes
+    // after it), and those told by the camera's maker alone.
+    if (AData.Matches(0, "Nikon\0\x02")) return IfdPreviewPointer(AOffset, AData, kNikonLayout);
+    if (AData.Matches(0, "AOC\0")) return IfdPreviewPointer(AOffset, AData, kAocLayout);
+    if (AData.Matches(0, "PENTAX \0")) return IfdPreviewPointer(AOffset, AData, kPentaxLayout);
+    if (AData.Matches(0, "STMN") && AData.Size() >= 7 && std::isdigit(AData.U8(4)) && std::isdigit(AData.U8(5)) &&
+        std::isdigit(AData.U8(6)))
+        return SamsungPreviewPointer(AData);
+    if ((StartsWithNoCase(Make, "Minolta") || StartsWithNoCase(Make, "Konica Minolta")) && !AData.Matches(0, "MINOL") &&
+        !AData.Matches(0, "CAMER"))
+        return IfdPreviewPointer(AOffset, AData, kMinoltaLayout);
+
     const std::uint64_t head = std::min<std::uint64_t>(AData.Size(), 20);
     std::uint64_t cut = 0;
     while (cut < head && IsText(AData.U8(cut))) ++cut;
@@ -48,6 +95,7 @@ void TkestJpegThumbExifHandler::ProbeMakerNote(std::int64_t AOffset, ByteView AD
             case MakerNoteLayout::EntryRelative: EntryRelativePreview(AData, signature.Suffix); break;
             case MakerNoteLayout::Bare: BarePreview(AData); break;
             case MakerNoteLayout::Olympus: OlympusPreview(AOffset, AData); break;
+            default: break;
         }
         return;
     }
@@ -125,4 +173,61 @@ void TkestJpegThumbExifHandler::OlympusPreview(std::int64_t AOffset, ByteView AD
         }
         if (!failed && valid != 0 && start > 0 && length > 0) AddPostThumb(AOffset + start, length);
     }
+}
+
+void TkestJpegThumbExifHandler::PointedPreview(std::int64_t AAt, std::int64_t ALength) {
+    if (AAt < 0 || ALength <= 0 || ALength > INT32_MAX) return;
+    if (AAt >= TiffFileOffset && static_cast<std::uint64_t>(AAt - TiffFileOffset) < TiffSize) return;
+    AddPostThumb(AAt, static_cast<std::int32_t>(ALength));
+}
+
+// An IFD of 12-byte entries (TIFF 6.0 section 2) whose start and length tags, directly or
+// in a sub-IFD, give the preview's offset from the layout's base.
+void TkestJpegThumbExifHandler::IfdPreviewPointer(std::int64_t AOffset, ByteView AData, int ALayout) {
+    const IfdPointerLayout& layout = kIfdPointerLayouts[static_cast<std::size_t>(ALayout)];
+    TkestTiffBlock note{AData, BigEndian};
+    if (AData.Matches(layout.OrderAt, "MM"))
+        note.BigEndian = true;
+    else if (AData.Matches(layout.OrderAt, "II"))
+        note.BigEndian = false;
+    else if (layout.OrderAt != UINT64_MAX)
+        return;
+    std::uint64_t ifd = layout.IfdAt;
+    if (layout.IfdAtFromHeader) {
+        if (!note.HasBytes(layout.OrderAt + 4, 4)) return;
+        ifd = layout.OrderAt + note.U32(layout.OrderAt + 4);
+    }
+    const std::int64_t base = layout.Base == OffsetBase::TiffHeader ? TiffFileOffset
+                                                                     : AOffset + static_cast<std::int64_t>(layout.BaseAt);
+    // The two tags of one IFD at `at` of the maker note; a sub-IFD is looked into once.
+    auto read = [&](std::uint64_t at, std::uint16_t AStartTag, std::uint16_t ALengthTag, std::int32_t& AStart,
+                    std::int32_t& ALength, std::int32_t* ASub) {
+        if (!note.HasBytes(at, 2)) return;
+        const std::uint32_t count = note.U16(at);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            TkestIfdEntry entry;
+            if (!entry.Read(note, at + 2 + 12 * std::uint64_t{i})) return;
+            if (entry.Tag == AStartTag) entry.GetInteger(note.BigEndian, AStart);
+            if (entry.Tag == ALengthTag) entry.GetInteger(note.BigEndian, ALength);
+            if (ASub && entry.Tag == layout.SubIfdTag) entry.GetInteger(note.BigEndian, *ASub);
+        }
+    };
+    std::int32_t start = 0, length = 0, sub = 0;
+    if (layout.SubIfdTag == 0) {
+        read(ifd, layout.StartTag, layout.LengthTag, start, length, nullptr);
+    } else {
+        std::int32_t unused = 0;
+        read(ifd, 0, 0, unused, unused, &sub);
+        if (sub <= 0) return;
+        read(layout.BaseAt + static_cast<std::uint32_t>(sub), layout.StartTag, layout.LengthTag, start, length, nullptr);
+    }
+    if (start > 0) PointedPreview(base + start, length);
+}
+
+// Samsung "STMN" and three digits: 32-bit numbers in the Exif segment's order, the third
+// the preview's offset from the TIFF header, the fourth its length.
+void TkestJpegThumbExifHandler::SamsungPreviewPointer(ByteView AData) {
+    const TkestTiffBlock note{AData, BigEndian};
+    if (!note.HasBytes(8, 8)) return;
+    PointedPreview(TiffFileOffset + note.U32(8), note.U32(12));
 }

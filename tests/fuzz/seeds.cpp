@@ -67,6 +67,26 @@ Bytes ExifThumbnailImage() {
     return b.Data();
 }
 
+// A baseline image whose Exif maker note (`signature`, then an IFD at `ifd` in it, its
+// offsets counting from `base` in the file) points at `preview` stored after EOI with the
+// tags `startTag` and `lengthTag`.
+Bytes MakerNotePointerImage(std::string_view signature, std::uint32_t ifd, std::uint32_t base, std::uint16_t startTag,
+                            std::uint16_t lengthTag, const Bytes& preview) {
+    auto image = [&](std::uint32_t start) {
+        tiff_fixture::TiffBuilder t(false);
+        t.Ifd(8, {tiff_fixture::Long(34665, 40)}, 0);
+        t.Ifd(40, {tiff_fixture::Undefined(37500, 60, 100)}, 0);
+        t.Put(100, Text(signature));
+        t.Ifd(100 + ifd, {tiff_fixture::Long(startTag, start), tiff_fixture::Long(lengthTag, static_cast<std::uint32_t>(preview.size()))}, 0);
+        JpegBuilder b;
+        b.Soi().App(1, tiff_fixture::ExifPayload(t)).DqtAnnexK(75).DhtAnnexK();
+        b.Sof(0xC0, 16, 16, {{1, 1, 1, 0}}).Sos({{1, 0, 0}}).SequentialScanData().Eoi();
+        return b.Data();
+    };
+    const auto mainSize = static_cast<std::uint32_t>(image(0).size());
+    return Concat({image(mainSize - base), preview});
+}
+
 Bytes SoundProfile() {
     icctest::IccBuilder builder;
     builder.Tag("desc", icctest::DescTag({"Orvane seed", u"Orvane seed", -1, -1}))
@@ -105,6 +125,8 @@ int main(int argc, char** argv) {
         {"fotostation-trailer",
          Concat({BaselineImage(64, 48), trailer_fixture::FotoStationRecord(4, small),
                  trailer_fixture::FotoStationRecord(3, small)})},
+        {"pentax-maker-note", MakerNotePointerImage(std::string_view("PENTAX \0II", 10), 10, 2 + 10 + 100, 4, 3, small)},
+        {"aoc-maker-note", MakerNotePointerImage(std::string_view("AOC\0II", 6), 6, 2 + 10, 4, 3, small)},
         {"xmp-past-its-length", hostile::XmpPastItsLength(small)},
         {"xmp-thumbnails", XmpThumbnailsImage(small)},
         {"samsung-trailer",

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <new>
 #include <regex>
@@ -387,6 +388,100 @@ TEST(HeaderFields, OnePreviewIsListedOnce) {
         {"an Olympus reference and an MPF entry to one preview", ImageWithMpfTail(both, 1, preview, previewSize),
          MainImage("EXIF, MPF", "EXIF:320x240 ")},
     });
+}
+
+// Little-endian bytes of a maker note: text, 16- and 32-bit numbers, 12-byte IFD entries.
+struct NoteWriter {
+    Bytes Data;
+    NoteWriter& Raw(std::string_view text) {
+        Data.insert(Data.end(), text.begin(), text.end());
+        return *this;
+    }
+    NoteWriter& U16(std::uint16_t v) {
+        Data.insert(Data.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)});
+        return *this;
+    }
+    NoteWriter& U32(std::uint32_t v) { return U16(static_cast<std::uint16_t>(v)).U16(static_cast<std::uint16_t>(v >> 16)); }
+    NoteWriter& Long(std::uint16_t tag, std::uint32_t v) { return U16(tag).U16(4).U32(1).U32(v); }
+    // An IFD of LONG entries and a zero next-IFD offset.
+    NoteWriter& Ifd(std::initializer_list<std::pair<std::uint16_t, std::uint32_t>> entries) {
+        U16(static_cast<std::uint16_t>(entries.size()));
+        for (const auto& [tag, v] : entries) Long(tag, v);
+        return U32(0);
+    }
+};
+
+// An Exif payload (little-endian) whose IFD0 names the camera's maker and whose Exif IFD
+// holds the maker note `note` at TIFF offset 100.
+Bytes ExifWithMakeAndMakerNote(const std::string& make, const Bytes& note) {
+    tiff_fixture::TiffBuilder t(false);
+    t.Ifd(8, {{271, 2, static_cast<std::uint32_t>(make.size() + 1), 60}, tiff_fixture::Long(34665, 40)}, 0);
+    t.Ifd(40, {tiff_fixture::Undefined(37500, static_cast<std::uint32_t>(note.size()), 100)}, 0);
+    t.Put(60, Concat({Text(make), Bytes{0}}));
+    t.Put(100, note);
+    return tiff_fixture::ExifPayload(t);
+}
+
+// Maker notes that point to a preview after the main image, each with the base its offsets
+// count from: the TIFF header (file offset 12) or a place in the maker note.
+TEST(HeaderFields, MakerNotePreviewsAtFileOffsets) {
+    const Bytes thumb = jpeg_fixture::BaselineImage(160, 120);
+    const Bytes preview = jpeg_fixture::BaselineImage(320, 240);
+    const auto previewSize = static_cast<std::uint32_t>(preview.size());
+    constexpr std::uint32_t kTiffAt = 2 + 10;
+    struct Layout {
+        const char* what;
+        std::string make;
+        std::uint32_t base;  // file offset the preview's offset counts from
+        std::function<Bytes(std::uint32_t)> note;
+    };
+    const std::vector<Layout> layouts = {
+        {"Nikon preview IFD, from the maker note's own TIFF header", "NIKON", kMakerNoteAt + 10,
+         [&](std::uint32_t start) {
+             NoteWriter w;
+             w.Raw(std::string_view("Nikon\0\x02\x10\0\0II*\0", 14)).U32(8).Ifd({{0x0011, 26}});
+             return w.Ifd({{0x0201, start}, {0x0202, previewSize}}).Data;
+         }},
+        {"Pentax AOC, from the TIFF header", "Asahi", kTiffAt,
+         [&](std::uint32_t start) {
+             NoteWriter w;
+             return w.Raw(std::string_view("AOC\0II", 6)).Ifd({{0x0004, start}, {0x0003, previewSize}}).Data;
+         }},
+        {"PENTAX, from the maker note", "PENTAX", kMakerNoteAt,
+         [&](std::uint32_t start) {
+             NoteWriter w;
+             return w.Raw(std::string_view("PENTAX \0II", 10)).Ifd({{0x0004, start}, {0x0003, previewSize}}).Data;
+         }},
+        {"Minolta, a bare IFD, from the TIFF header", "Minolta Co., Ltd.", kTiffAt,
+         [&](std::uint32_t start) { return NoteWriter().Ifd({{0x0088, start}, {0x0089, previewSize}}).Data; }},
+        {"Konica Minolta, a bare IFD, from the TIFF header", "KONICA MINOLTA", kTiffAt,
+         [&](std::uint32_t start) { return NoteWriter().Ifd({{0x0088, start}, {0x0089, previewSize}}).Data; }},
+        {"Samsung STMN, from the TIFF header", "SAMSUNG", kTiffAt,
+         [&](std::uint32_t start) { return NoteWriter().Raw(std::string_view("STMN100\0", 8)).U32(start).U32(previewSize).Data; }},
+    };
+    std::vector<FileCase> cases;
+    for (const Layout& l : layouts) {
+        const auto mainSize = static_cast<std::uint32_t>(ImageWith({{0xE1, ExifWithMakeAndMakerNote(l.make, l.note(0))}}).size());
+        cases.push_back({l.what, ImageWith({{0xE1, ExifWithMakeAndMakerNote(l.make, l.note(mainSize - l.base))}}, preview),
+                         MainImage("EXIF", "EXIF:320x240 ")});
+    }
+    // A pointer into the segment: the segment's scan lists what lies there, as before.
+    NoteWriter pentax;
+    pentax.Raw(std::string_view("PENTAX \0II", 10)).Ifd({{0x0004, 40}, {0x0003, static_cast<std::uint32_t>(thumb.size())}});
+    pentax.Data.resize(40, 0);
+    cases.push_back({"a pointer into the segment",
+                     ImageWith({{0xE1, ExifWithMakeAndMakerNote("PENTAX", Concat({pentax.Data, thumb}))}}, preview),
+                     MainImage("EXIF", "EXIF:C:160x120 ")});
+    // Counted from the TIFF header instead of the maker note, the same number lands on no
+    // JPEG stream.
+    {
+        const Layout& l = layouts[2];
+        const auto mainSize = static_cast<std::uint32_t>(ImageWith({{0xE1, ExifWithMakeAndMakerNote(l.make, l.note(0))}}).size());
+        cases.push_back({"PENTAX counted from the wrong base",
+                         ImageWith({{0xE1, ExifWithMakeAndMakerNote(l.make, l.note(mainSize - kTiffAt))}}, preview),
+                         MainImage("EXIF", "")});
+    }
+    ExpectHeaders(cases);
 }
 
 TEST(HeaderFields, ExifIfdPointerOfEitherTypeInEitherByteOrder) {
