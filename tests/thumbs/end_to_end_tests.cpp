@@ -680,4 +680,46 @@ TEST(Corpus, EveryPreviewExiftoolDecodesIsListedWithItsSize) {
         EXPECT_TRUE(exceptionsUsed.count(key)) << key << ": exception for a file or tag no longer in the corpus";
 }
 
+// exiftool's view of the corpus against the plugin's, per exiftool preview tag: of the
+// images exiftool extracts with a decodable size (JPEG or PNG), how many "Thumbnails" lists
+// with that size. Each one not listed is one of the exceptions above.
+TEST(Corpus, PreviewsListedPerExiftoolTag) {
+    if (!std::filesystem::exists(CorpusDir() / "MANIFEST.tsv"))
+        GTEST_SKIP() << "no corpus at " << CorpusDir() << " (set ORVANE_CORPUS)";
+    static const std::regex entry(R"(^\s*([^:=]+:[^=]+)=\S+\s*(jpeg|png)\s+(\d+x\d+))");
+    std::map<std::string, std::pair<int, int>> perTag;  // tag: listed, extracted
+    for (const auto& row : ReadTsv(CorpusDir() / "MANIFEST.tsv")) {
+        if (row.size() < 8 || row[0].rfind("jpeg/", 0) != 0) continue;
+        std::stringstream s(row[7]);
+        std::string part;
+        std::set<std::string> sizes;
+        bool read = false;
+        while (std::getline(s, part, ';')) {
+            std::smatch m;
+            if (!std::regex_search(part, m, entry)) continue;
+            if (!read) {
+                sizes = SizesIn(Thumbnails(CorpusDir() / row[0]));
+                read = true;
+            }
+            const std::string tag = m[1], size = m[3];
+            auto& [listed, extracted] = perTag[tag];
+            ++extracted;
+            if (sizes.count(size)) {
+                ++listed;
+                continue;
+            }
+            EXPECT_TRUE(kExceptions.count(row[0] + " " + tag)) << row[0] << " " << tag << " " << size << " is not listed";
+        }
+    }
+    int listed = 0, extracted = 0;
+    std::printf("%-40s %8s %9s\n", "exiftool tag", "listed", "extracted");
+    for (const auto& [tag, counts] : perTag) {
+        std::printf("%-40s %8d %9d\n", tag.c_str(), counts.first, counts.second);
+        listed += counts.first;
+        extracted += counts.second;
+    }
+    std::printf("%-40s %8d %9d\n", "all", listed, extracted);
+    EXPECT_GT(extracted, 0);
+}
+
 }  // namespace
