@@ -456,6 +456,16 @@ TEST(HeaderFields, MakerNotePreviewsAtFileOffsets) {
          [&](std::uint32_t start) { return NoteWriter().Ifd({{0x0088, start}, {0x0089, previewSize}}).Data; }},
         {"Konica Minolta, a bare IFD, from the TIFF header", "KONICA MINOLTA", kTiffAt,
          [&](std::uint32_t start) { return NoteWriter().Ifd({{0x0088, start}, {0x0089, previewSize}}).Data; }},
+        {"Casio QVC, from the TIFF header", "CASIO COMPUTER CO.,LTD.", kTiffAt,
+         [&](std::uint32_t start) {
+             NoteWriter w;
+             return w.Raw(std::string_view("QVC\0\0\0", 6)).Ifd({{0x0004, start}, {0x0003, previewSize}}).Data;
+         }},
+        {"Sony, from the TIFF header", "SONY", kTiffAt,
+         [&](std::uint32_t start) {
+             NoteWriter w;
+             return w.Raw(std::string_view("SONY DSC \0\0\0", 12)).Ifd({{0x0201, start}, {0x0202, previewSize}}).Data;
+         }},
         {"Samsung STMN, from the TIFF header", "SAMSUNG", kTiffAt,
          [&](std::uint32_t start) { return NoteWriter().Raw(std::string_view("STMN100\0", 8)).U32(start).U32(previewSize).Data; }},
     };
