@@ -207,27 +207,30 @@ void TkestJpegThumbExifHandler::IfdPreviewPointer(std::int64_t AOffset, ByteView
     }
     const std::int64_t base = layout.Base == OffsetBase::TiffHeader ? TiffFileOffset
                                                                      : AOffset + static_cast<std::int64_t>(layout.BaseAt);
-    // The two tags of one IFD at `at` of the maker note; a sub-IFD is looked into once.
-    auto read = [&](std::uint64_t at, std::uint16_t AStartTag, std::uint16_t ALengthTag, std::int32_t& AStart,
-                    std::int32_t& ALength, std::int32_t* ASub) {
+    // The IFD at `at` of the maker note: the values of the layout's two tags, or of its
+    // sub-IFD tag.
+    std::int32_t start = 0, length = 0, sub = 0;
+    auto read = [&](std::uint64_t at, bool ASubIfd) {
         if (!note.HasBytes(at, 2)) return;
         const std::uint32_t count = note.U16(at);
         for (std::uint32_t i = 0; i < count; ++i) {
             TkestIfdEntry entry;
             if (!entry.Read(note, at + 2 + 12 * std::uint64_t{i})) return;
-            if (entry.Tag == AStartTag) entry.GetInteger(note.BigEndian, AStart);
-            if (entry.Tag == ALengthTag) entry.GetInteger(note.BigEndian, ALength);
-            if (ASub && entry.Tag == layout.SubIfdTag) entry.GetInteger(note.BigEndian, *ASub);
+            if (ASubIfd) {
+                if (entry.Tag == layout.SubIfdTag) entry.GetInteger(note.BigEndian, sub);
+            } else if (entry.Tag == layout.StartTag) {
+                entry.GetInteger(note.BigEndian, start);
+            } else if (entry.Tag == layout.LengthTag) {
+                entry.GetInteger(note.BigEndian, length);
+            }
         }
     };
-    std::int32_t start = 0, length = 0, sub = 0;
     if (layout.SubIfdTag == 0) {
-        read(ifd, layout.StartTag, layout.LengthTag, start, length, nullptr);
+        read(ifd, false);
     } else {
-        std::int32_t unused = 0;
-        read(ifd, 0, 0, unused, unused, &sub);
+        read(ifd, true);
         if (sub <= 0) return;
-        read(layout.BaseAt + static_cast<std::uint32_t>(sub), layout.StartTag, layout.LengthTag, start, length, nullptr);
+        read(layout.BaseAt + static_cast<std::uint32_t>(sub), false);
     }
     if (start > 0) PointedPreview(base + start, length);
 }

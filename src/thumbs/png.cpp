@@ -4,6 +4,7 @@
 // view; the walk is linear in the bits of the data, since a copy is counted, not made.
 #include "thumbs/png.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 

@@ -7,7 +7,7 @@
 #include "thumbs/png.h"
 #include "thumbs/thumbs.h"
 
-#include <array>
+#include <algorithm>
 
 namespace {
 
@@ -108,6 +108,7 @@ void TkestJpegThumbs::TrailerImage(TStream& AStream, std::uint64_t AOffset, std:
 }
 
 void TkestJpegThumbs::AddPngThumb(ByteView AData, std::int64_t AOffset, std::string AName, bool AFromFile) {
+    if (!MayCheck()) return;
     const TkestPngCheck check = CheckPng(AData);
     CheckWork += check.Work;
     if (!check.Valid) return;

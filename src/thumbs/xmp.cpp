@@ -46,9 +46,10 @@ std::vector<std::uint8_t> DecodeBase64(std::string_view AText) {
         const char c = AText[i];
         if (IsSpace(c)) continue;
         if (c == '&' && i + 1 < AText.size() && AText[i + 1] == '#') {
-            const std::size_t end = AText.find(';', i);
-            if (end == std::string_view::npos || end - i > 8) break;
-            i = end;
+            // A reference is short ("&#xA;", "&#13;"): looked for within 8 characters.
+            const std::size_t end = AText.substr(i, 9).find(';');
+            if (end == std::string_view::npos) break;
+            i += end;
             continue;
         }
         const int digit = Base64Digit(c);
