@@ -31,7 +31,7 @@ struct IfdPointerLayout {
     std::uint16_t SubIfdTag; // the tag of a sub-IFD (offset from the base) holding the two tags, or 0
     std::uint16_t StartTag, LengthTag;
 };
-constexpr std::array<IfdPointerLayout, 6> kIfdPointerLayouts = {{
+constexpr std::array<IfdPointerLayout, 7> kIfdPointerLayouts = {{
     // Nikon type 3: "Nikon\0", 02 xx, 2 bytes, then a TIFF header of its own at 10 that the
     // offsets count from; the preview IFD (0x0011) holds PreviewImageStart and Length.
     {10, 0, true, OffsetBase::MakerNote, 10, 0x0011, 0x0201, 0x0202},
@@ -41,13 +41,17 @@ constexpr std::array<IfdPointerLayout, 6> kIfdPointerLayouts = {{
     {8, 10, false, OffsetBase::MakerNote, 0, 0, 0x0004, 0x0003},
     // Minolta and Konica Minolta: a bare IFD (told by IFD0's Make); offsets from the TIFF header.
     {UINT64_MAX, 0, false, OffsetBase::TiffHeader, 0, 0, 0x0088, 0x0089},
+    // Minolta's Olympus-like form: "MINOL\0" or "CAMER\0", 2 bytes, then the IFD; offsets from
+    // the TIFF header.
+    {UINT64_MAX, 8, false, OffsetBase::TiffHeader, 0, 0, 0x0088, 0x0089},
     // Casio type 2: "QVC\0" or "DCI\0", 2 bytes, then the IFD; offsets from the TIFF header.
     {UINT64_MAX, 6, false, OffsetBase::TiffHeader, 0, 0, 0x0004, 0x0003},
     // Sony: "SONY DSC ", "SONY CAM " or "SONY MOBILE" and zero bytes to 12, then the IFD;
     // offsets from the TIFF header.
     {UINT64_MAX, 12, false, OffsetBase::TiffHeader, 0, 0, 0x0201, 0x0202},
 }};
-constexpr int kNikonLayout = 0, kAocLayout = 1, kPentaxLayout = 2, kMinoltaLayout = 3, kCasioLayout = 4, kSonyLayout = 5;
+constexpr int kNikonLayout = 0, kAocLayout = 1, kPentaxLayout = 2, kMinoltaLayout = 3, kMinoltaOlympusLayout = 4,
+              kCasioLayout = 5, kSonyLayout = 6;
 
 constexpr std::array<MakerNoteSignature, 6> kSignatures = {{
     {"KYOCERA            ", MakerNoteLayout::EntryRelative, "KYOCERA"},
@@ -88,8 +92,9 @@ void TkestJpegThumbExifHandler::ProbeMakerNote(std::int64_t AOffset, ByteView AD
     if (AData.Matches(0, "STMN") && AData.Size() >= 7 && std::isdigit(AData.U8(4)) && std::isdigit(AData.U8(5)) &&
         std::isdigit(AData.U8(6)))
         return SamsungPreviewPointer(AData);
-    if ((StartsWithNoCase(Make, "Minolta") || StartsWithNoCase(Make, "Konica Minolta")) && !AData.Matches(0, "MINOL") &&
-        !AData.Matches(0, "CAMER"))
+    if (AData.Matches(0, "MINOL\0") || AData.Matches(0, "CAMER\0"))
+        return IfdPreviewPointer(AOffset, AData, kMinoltaOlympusLayout);
+    if (StartsWithNoCase(Make, "Minolta") || StartsWithNoCase(Make, "Konica Minolta"))
         return IfdPreviewPointer(AOffset, AData, kMinoltaLayout);
 
     const std::uint64_t head = std::min<std::uint64_t>(AData.Size(), 20);

@@ -456,6 +456,16 @@ TEST(HeaderFields, MakerNotePreviewsAtFileOffsets) {
          [&](std::uint32_t start) { return NoteWriter().Ifd({{0x0088, start}, {0x0089, previewSize}}).Data; }},
         {"Konica Minolta, a bare IFD, from the TIFF header", "KONICA MINOLTA", kTiffAt,
          [&](std::uint32_t start) { return NoteWriter().Ifd({{0x0088, start}, {0x0089, previewSize}}).Data; }},
+        {"Minolta MINOL, from the TIFF header", "MINOLTA CO.,LTD", kTiffAt,
+         [&](std::uint32_t start) {
+             NoteWriter w;
+             return w.Raw(std::string_view("MINOL\0II", 8)).Ifd({{0x0088, start}, {0x0089, previewSize}}).Data;
+         }},
+        {"Minolta CAMER, from the TIFF header", "Minolta Co., Ltd.", kTiffAt,
+         [&](std::uint32_t start) {
+             NoteWriter w;
+             return w.Raw(std::string_view("CAMER\0II", 8)).Ifd({{0x0088, start}, {0x0089, previewSize}}).Data;
+         }},
         {"Casio QVC, from the TIFF header", "CASIO COMPUTER CO.,LTD.", kTiffAt,
          [&](std::uint32_t start) {
              NoteWriter w;
