@@ -1,6 +1,7 @@
 // The entropy-coded data of Huffman-coded DCT scans (T.81 F.2 sequential, G.2 progressive),
 // decoded far enough to check its structure: every code, magnitude field, run and restart
-// marker. Nothing is dequantized or transformed; progressive frames keep, per block, which
+// marker. Arithmetic-coded scans (arithmetic.h) share the MCU grid, the counters and the
+// restart handling; only their bytes go to the QM-coder instead of the bit window. Nothing is dequantized or transformed; progressive frames keep, per block, which
 // AC coefficients are non-zero (coefficients.h), which is all that later scans depend on.
 //
 // How bits are fetched. The results (the result code, Position, the unit counters,
@@ -603,6 +604,18 @@ private:
     void StopAt(std::uint8_t m);
     void Resync(int m);
     int Dnl();
+
+    // --- Arithmetic-coded scans (arithmetic.h) ---
+    struct ArithmeticBytes final : TkestArithmeticDecoder::Input {
+        TkestScanDecoder& D;
+        explicit ArithmeticBytes(TkestScanDecoder& AD) : D(AD) {}
+        bool NextByte(std::uint8_t& b) override { return D.NextByte(b); }
+    };
+    int ArithmeticLoop(Kind kind);
+    int ArithmeticMcu(TkestArithmeticDecoder& coder, Kind kind, std::uint64_t* mask);
+    void NextInterval(TkestArithmeticDecoder& coder);
+    std::uint8_t SkipToMarker(bool& skipped);
+    void CountMcu();
 };
 
 // ---------------------------------------------------------------------------------------
@@ -859,14 +872,7 @@ void TkestScanDecoder::Fetch(int i) {
 }
 
 void TkestScanDecoder::McuDone() {
-    ++P.McuCounter;
-    for (int i = 0; i < CompCount; ++i)
-        ++P.FrameComponents[static_cast<std::size_t>(P.ScanComponents[static_cast<std::size_t>(i)].FrameIndex)]
-              .UnitsDecoded;
-    if (++Column == P.McusPerRow) {
-        Column = 0;
-        ++Row;
-    }
+    CountMcu();
     if (P.RestartInterval <= 0) return;
     if (P.McuCounter < Total) {
         if (++P.McusSinceRestart == P.RestartInterval) {
@@ -877,6 +883,17 @@ void TkestScanDecoder::McuDone() {
         // No search: the end of the data is unknown. The count lets a restart marker met at
         // the end of an interval be taken as the ordinary restart it is.
         ++P.McusSinceRestart;
+    }
+}
+
+void TkestScanDecoder::CountMcu() {
+    ++P.McuCounter;
+    for (int i = 0; i < CompCount; ++i)
+        ++P.FrameComponents[static_cast<std::size_t>(P.ScanComponents[static_cast<std::size_t>(i)].FrameIndex)]
+              .UnitsDecoded;
+    if (++Column == P.McusPerRow) {
+        Column = 0;
+        ++Row;
     }
 }
 
@@ -1015,7 +1032,8 @@ int TkestScanDecoder::Loop() {
 }
 
 int TkestScanDecoder::Run() {
-    const bool progressive = P.FrameMarker == 0xC2;
+    const bool arithmetic = P.FrameMarker == 0xC9 || P.FrameMarker == 0xCA;
+    const bool progressive = P.FrameMarker == 0xC2 || P.FrameMarker == 0xCA;
     CompCount = P.ScanComponentCount;
     const auto scan = std::span(P.ScanComponents).first(static_cast<std::size_t>(CompCount));
     const std::int64_t grid = std::int64_t{P.McuRows} * P.McusPerRow;
@@ -1031,8 +1049,11 @@ int TkestScanDecoder::Run() {
 
     for (const TkestScanComponent& sc : scan)
         if (sc.QuantTable > 3 || !P.QuantTables[sc.QuantTable].Defined) return prCorrupt;
-    const bool needsDc = kind == Kind::Sequential || kind == Kind::DcFirst;
-    const bool needsAc = kind == Kind::Sequential || kind == Kind::AcFirst || kind == Kind::AcRefine;
+    // The walk checks the limits of progressive scans for 0xC2 at the scan header.
+    if (P.FrameMarker == 0xCA && !P.ProgressiveLimitsHold()) return prCorrupt;
+    if (arithmetic && P.ConditioningInvalid) return prCorrupt;
+    const bool needsDc = !arithmetic && (kind == Kind::Sequential || kind == Kind::DcFirst);
+    const bool needsAc = !arithmetic && (kind == Kind::Sequential || kind == Kind::AcFirst || kind == Kind::AcRefine);
     for (std::size_t i = 0; i < scan.size(); ++i) {
         Component& c = Comps[i];
         c.Blocks = scan[i].BlocksAcross * scan[i].BlocksDown;
@@ -1071,7 +1092,7 @@ int TkestScanDecoder::Run() {
     else
         From = Source::Direct;
     Reload();
-    Fast = From != Source::Direct;
+    Fast = !arithmetic && From != Source::Direct;
     Whole = Fast && kind == Kind::Sequential && work >= kWholeTablesFrom;
     for (std::size_t i = 0; Whole && i < scan.size(); ++i) {
         if (!Comps[i].Dc->FastBuilt) BuildFast(*Comps[i].Dc, false);
@@ -1083,6 +1104,7 @@ int TkestScanDecoder::Run() {
     P.McuCounter = 0;
     Total = grid;
 
+    if (arithmetic) return ArithmeticLoop(kind);
     switch (kind) {
         case Kind::Sequential: return Loop<Kind::Sequential>();
         case Kind::DcFirst: return Loop<Kind::DcFirst>();
@@ -1091,6 +1113,136 @@ int TkestScanDecoder::Run() {
         case Kind::AcRefine: return Loop<Kind::AcRefine>();
     }
     return prCorrupt;
+}
+
+// ---------------------------------------------------------------------------------------
+// Arithmetic-coded scans: the same MCU grid, counters and restart handling as above; the
+// coder (arithmetic.h) takes its bytes one at a time through NextByte.
+
+int TkestScanDecoder::ArithmeticMcu(TkestArithmeticDecoder& coder, Kind kind, std::uint64_t* mask) {
+    const int ss = P.SpectralStart, se = P.SpectralEnd;
+    if (kind == Kind::AcFirst || kind == Kind::AcRefine) {
+        const auto t = static_cast<std::size_t>(P.ScanComponents[0].AcTable);
+        return kind == Kind::AcFirst
+                   ? coder.AcBand(static_cast<int>(t), P.AcConditioning[t].Kx, ss, se, P.ApproxLow, mask)
+                   : coder.AcRefine(static_cast<int>(t), ss, se, *mask);
+    }
+    for (int i = 0; i < CompCount; ++i) {
+        const TkestScanComponent& sc = P.ScanComponents[static_cast<std::size_t>(i)];
+        const auto dc = static_cast<std::size_t>(sc.DcTable), ac = static_cast<std::size_t>(sc.AcTable);
+        Fetch(i);
+        for (int b = 0; b < Comps[static_cast<std::size_t>(i)].Blocks; ++b) {
+            if (kind == Kind::DcRefine) {
+                coder.FixedBit();
+                continue;
+            }
+            if (const int e = coder.DcDifference(i, sc.DcTable, P.DcConditioning[dc], P.Precision)) return e;
+            if (kind == Kind::Sequential)
+                if (const int e = coder.AcBand(sc.AcTable, P.AcConditioning[ac].Kx, 1, 63, 0, nullptr)) return e;
+        }
+    }
+    return 0;
+}
+
+// The bytes up to the next marker, which is read (0 when the stream ends first); `skipped`
+// is set when data bytes stood before it. The encoder writes no byte that the decisions do
+// not need, so a coder that finished its MCUs before the data did was led astray by damage.
+std::uint8_t TkestScanDecoder::SkipToMarker(bool& skipped) {
+    std::uint8_t b = 0;
+    for (;;) {
+        if (!NextByte(b)) return 0;
+        if (b != 0xFF) {
+            skipped = true;
+            continue;
+        }
+        do {
+            if (!NextByte(b)) return 0;
+        } while (b == 0xFF);
+        if (b != 0x00) return b;
+    }
+}
+
+// The end of a restart interval (T.81 E.2.4): the marker the coder met, or the next one in
+// the stream, is the interval's RSTn; decoding starts afresh after it. Any marker ends the
+// coder's data, so the next one is taken whether restart searches are asked for or not.
+void TkestScanDecoder::NextInterval(TkestArithmeticDecoder& coder) {
+    std::uint8_t m = coder.TakeMarker();
+    bool skipped = false;
+    for (;;) {
+        if (m == 0) m = SkipToMarker(skipped);
+        if (m == 0) break;  // the stream ended: the next MCU finds it so
+        if (IsRestartCode(m)) {
+            Resync(m);
+            break;
+        }
+        if (m == kDnl && P.HeightPending) {
+            StopMarker = m;
+            return;
+        }
+        if (EndsScanData(m)) {
+            StopAt(m);
+            return;
+        }
+        m = 0;  // TEM and reserved codes are passed
+    }
+    if (skipped) P.RestartDamage = true;
+    coder.Restart();
+}
+
+int TkestScanDecoder::ArithmeticLoop(Kind kind) {
+    ArithmeticBytes bytes(*this);
+    TkestArithmeticDecoder coder(bytes);
+    coder.Restart();
+    const bool ac = kind == Kind::AcFirst || kind == Kind::AcRefine;
+    std::uint64_t perMcu = 0;
+    for (int i = 0; i < CompCount; ++i) perMcu += static_cast<std::uint64_t>(Comps[static_cast<std::size_t>(i)].Blocks);
+    while (StopMarker == 0 && (P.HeightPending || P.McuCounter < Total)) {
+        if (P.HeightPending && Column == 0) {
+            // A frame whose height comes from DNL: the coder decodes zeros from a marker on
+            // and the data says nothing of its own end, so the scan ends with the MCU row in
+            // which the coder met its marker. Each new row is counted as it begins.
+            if (Row > 0 && coder.Marker() != 0) break;
+            P.ChargeWork(perMcu * static_cast<std::uint64_t>(P.McusPerRow));
+        }
+        std::uint64_t* mask = nullptr;
+        if (ac) {
+            Fetch(0);  // the one block of an AC scan's MCU (T.81 A.2.2)
+            mask = &MaskOf(Column, Row);
+        }
+        int r = ArithmeticMcu(coder, kind, mask);
+        if (r == 0 && coder.Ended()) r = prEndOfData;
+        if (r == 0) {
+            CountMcu();
+            if (P.RestartInterval > 0 && ++P.McusSinceRestart == P.RestartInterval &&
+                (P.HeightPending || P.McuCounter < Total))
+                NextInterval(coder);
+            continue;
+        }
+        // The MCU is abandoned: it is not counted.
+        if (r == prEndOfData || P.RestartInterval <= 0) {
+            Sync();
+            return r;
+        }
+        PassInterval();
+        P.RestartDamage = true;
+        if (P.HeightPending || P.McuCounter < Total) NextInterval(coder);
+    }
+    std::uint8_t m = StopMarker;
+    bool skipped = false;
+    if (m == 0) {
+        m = coder.TakeMarker();
+        if (m == 0) m = SkipToMarker(skipped);
+    }
+    Sync();
+    if (skipped) {
+        if (P.RestartInterval <= 0) return prCorrupt;
+        P.RestartDamage = true;
+    }
+    if (m == kDnl && P.HeightPending) return Dnl();
+    P.PendingMarker = m;
+    // The marker may be the restart marker after the scan's last interval.
+    if (P.RestartInterval > 0 && StopMarker == 0) P.AllowedMarkers.set(static_cast<std::size_t>(P.NextRestartMarker));
+    return prOk;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -30,6 +30,8 @@ constexpr bool IsFrameMarker(std::uint8_t m) {
 }
 // Huffman-coded DCT processes, whose scans the decoder reads.
 constexpr bool IsHuffmanDct(std::int32_t m) { return m == 0xC0 || m == 0xC1 || m == 0xC2; }
+// The DCT processes whose scans are decoded: Huffman (SOF0-SOF2) and arithmetic (SOF9, SOF10).
+constexpr bool IsDecodedDct(std::int32_t m) { return (m >= 0xC0 && m <= 0xC2) || m == 0xC9 || m == 0xCA; }
 // Arithmetic-coded processes (SOF9-SOF11, SOF13-SOF15), whose conditioning tables DAC gives.
 constexpr bool IsArithmetic(std::int32_t m) { return m >= 0xC9 && m <= 0xCF && m != 0xCC; }
 constexpr std::uint8_t kDac = 0xCC;
@@ -134,6 +136,9 @@ void TkestBaseJpegParser::Reset() {
     SpectralStart = SpectralEnd = ApproxHigh = ApproxLow = 0;
     McuWidth = McuHeight = McusPerRow = McuRows = 0;
     RestartInterval = 0;
+    DcConditioning = {};
+    AcConditioning = {};
+    ConditioningInvalid = false;
     GroupBuffer.clear();
     QuantTableData.clear();
     Quality = 0;
@@ -151,7 +156,7 @@ void TkestBaseJpegParser::Reset() {
 void TkestBaseJpegParser::DoSegment(std::uint8_t, std::uint16_t, std::span<const std::uint8_t>) {}
 void TkestBaseJpegParser::DoAppSegment(std::uint8_t, std::uint16_t, std::span<const std::uint8_t>) {}
 void TkestBaseJpegParser::DoAppGroup(std::uint64_t, std::span<const std::uint8_t>) {}
-bool TkestBaseJpegParser::WantsCoefficients() { return FrameMarker == 0xC2; }
+bool TkestBaseJpegParser::WantsCoefficients() { return FrameMarker == 0xC2 || FrameMarker == 0xCA; }
 
 // ---------------------------------------------------------------------------------------
 // Reading bytes
@@ -361,8 +366,7 @@ int TkestBaseJpegParser::ParseMarkers(std::uint16_t AOptions, std::uint8_t AColo
             } else if (marker == kDri) {
                 r = ParseRestartInterval();
             } else if (marker == kDac) {
-                // T.81 B.2.4.3: conditioning tables of arithmetic coding, whose scans are not
-                // decoded; nothing to interpret.
+                ParseConditioning();
             } else {
                 return prUnexpected;
             }
@@ -384,13 +388,15 @@ int TkestBaseJpegParser::ParseMarkers(std::uint16_t AOptions, std::uint8_t AColo
         if (!FrameSeen) return prUnexpected;
         EstimateQuality();
         if (Options & poHeadersOnly) return prOk;
-        if (!IsHuffmanDct(FrameMarker)) return prUnsupported;
+        if (!IsDecodedDct(FrameMarker)) return prUnsupported;
         if (ColorModel == 0) ColorModel = ChooseColorModel();
         Options = static_cast<std::uint16_t>(Options & ~poResumeScan);
         AllowedMarkers = BetweenScansSet();
+        // DAC may change the conditioning before any scan of an arithmetic frame.
+        if (IsArithmetic(FrameMarker)) AllowedMarkers.set(kDac);
         ++ScanCount;
         if (const int r = ReadScanData(); r != prOk) return r;
-        if ((Options & poStopWhenComplete) && FrameMarker != 0xC2) {
+        if ((Options & poStopWhenComplete) && FrameMarker != 0xC2 && FrameMarker != 0xCA) {
             bool complete = true;
             for (std::int32_t i = 0; i < ComponentCount; ++i)
                 if (!FrameComponents[static_cast<std::size_t>(i)].Scanned) complete = false;
@@ -499,6 +505,29 @@ int TkestBaseJpegParser::ParseRestartInterval() {
     return prOk;
 }
 
+// T.81 B.2.4.3: repeated Tc|Tb, Cs; for DC tables Cs is U|L with L <= U, for AC tables Kx
+// 1-63. The walk goes on past any entry; one outside these ranges (or a table selector
+// above 3, which no scan can name) makes the arithmetic scans undecodable.
+void TkestBaseJpegParser::ParseConditioning() {
+    const ByteView p(Payload());
+    if (p.Size() % 2 != 0) ConditioningInvalid = true;
+    for (std::size_t at = 0; p.HasBytes(at, 2); at += 2) {
+        const std::uint8_t classAndId = p.U8(at), value = p.U8(at + 1);
+        const std::uint8_t id = classAndId & 0x0F, tableClass = classAndId >> 4;
+        if (id > 3 || tableClass > 1) {
+            ConditioningInvalid = true;
+        } else if (tableClass == 0) {
+            const auto lower = static_cast<std::uint8_t>(value & 0x0F), upper = static_cast<std::uint8_t>(value >> 4);
+            if (lower > upper) ConditioningInvalid = true;
+            DcConditioning[id].Lower = lower;
+            DcConditioning[id].Upper = upper;
+        } else {
+            if (value < 1 || value > 63) ConditioningInvalid = true;
+            AcConditioning[id].Kx = value;
+        }
+    }
+}
+
 // T.81 B.2.3: Ns, then Ns times Cs, Td|Ta, then Ss, Se, Ah|Al.
 int TkestBaseJpegParser::ParseScanHeader() {
     const ByteView p(Payload());
@@ -548,12 +577,7 @@ int TkestBaseJpegParser::ParseScanHeader() {
     }
 
     // T.81 G.1.1.1.1: the limits of progressive scans.
-    if (FrameMarker == 0xC2) {
-        const std::int32_t ss = SpectralStart, se = SpectralEnd, ah = ApproxHigh, al = ApproxLow;
-        if ((ss == 0 && se != 0) || (se == 0 && ss != 0) || se < ss || (ss > 0 && count > 1) || se > 63 ||
-            ah > 13 || al > 13 || (ah > 0 && ah - al != 1))
-            return prCorrupt;
-    }
+    if (FrameMarker == 0xC2 && !ProgressiveLimitsHold()) return prCorrupt;
 
     // T.81 A.2: one component is coded block by block; several are interleaved in MCUs
     // sized by the frame's largest sampling factors.
@@ -573,6 +597,12 @@ int TkestBaseJpegParser::ParseScanHeader() {
     McusPerRow = CeilDiv(Width, McuWidth);
     McuRows = CeilDiv(Height, McuHeight);
     return prOk;
+}
+
+bool TkestBaseJpegParser::ProgressiveLimitsHold() const {
+    const std::int32_t ss = SpectralStart, se = SpectralEnd, ah = ApproxHigh, al = ApproxLow;
+    return !((ss == 0 && se != 0) || (se == 0 && ss != 0) || se < ss || (ss > 0 && ScanComponentCount > 1) ||
+             se > 63 || ah > 13 || al > 13 || (ah > 0 && ah - al != 1));
 }
 
 // Facts from a complete APPn segment; the first matching rule applies.

@@ -7,6 +7,7 @@
 // A parser object belongs to one thread; only constant tables are shared.
 #pragma once
 
+#include "jpeg/arithmetic.h"
 #include "jpeg/coefficients.h"
 #include "platform/stream.h"
 
@@ -35,7 +36,7 @@ inline constexpr int prOk = 0;           // EOI without restart damage, or an ea
 inline constexpr int prEndOfData = 1;    // the stream ended, a length below 2, a segment cut short
 inline constexpr int prEarlyEnd = 2;     // EOI inside entropy-coded data
 inline constexpr int prUnexpected = 3;   // no SOI, a refused marker, a scan before any frame
-inline constexpr int prUnsupported = 4;  // a scan of a process other than 0xC0, 0xC1, 0xC2
+inline constexpr int prUnsupported = 4;  // a scan of a process other than 0xC0-0xC2, 0xC9, 0xCA
 inline constexpr int prCorrupt = 6;      // an invalid header or table, undecodable data, restart damage
 
 // Colour-model codes (ColorModel, ChooseColorModel); 0 = undecided or no frame, 6 unused.
@@ -208,6 +209,12 @@ public:
     std::array<TkestHuffmanTable, 4> DcTables{};
     std::array<TkestHuffmanTable, 4> AcTables{};
     std::int32_t RestartInterval = 0;    // MCUs per restart interval; 0 = none
+    // Conditioning of the arithmetic statistics tables (DAC, T.81 B.2.4.3), by table
+    // selector: DC tables, AC tables. ConditioningInvalid: a DAC entry outside the
+    // standard's ranges, which makes the arithmetic scans undecodable.
+    std::array<TkestConditioning, 4> DcConditioning{};
+    std::array<TkestConditioning, 4> AcConditioning{};
+    bool ConditioningInvalid = false;
 
     // --- The scan header parsed last ---
     std::int32_t ScanComponentCount = 0;  // 0 to 4
@@ -261,6 +268,10 @@ protected:
     int ParseHuffmanTables();
     int ParseQuantTables();
     int ParseRestartInterval();
+    void ParseConditioning();
+    // T.81 G.1.1.1.1: Ss, Se, Ah, Al and the component count of the last scan header are
+    // those a progressive scan may have.
+    bool ProgressiveLimitsHold() const;
     int ParseScanHeader();
     void IdentifyAppSegment(std::uint8_t AMarker, std::uint16_t ALength);
     void AppendQuantTableData();

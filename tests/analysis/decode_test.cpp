@@ -106,11 +106,13 @@ TEST_F(DecodeTest, IntegrityWording) {
     JpegBuilder damaged;
     damaged.Soi().DqtAnnexK(75).DhtAnnexK().Sof(0xC0, 128, 8, {{1, 1, 1, 0}}).Dri(4).Sos({{1, 0, 0}});
     damaged.SequentialScanData(PatternBlock, 0, [](std::size_t, std::size_t block) { return block == 6; }).Eoi();
-    JpegBuilder lossless, arithmetic;
+    JpegBuilder lossless, arithmetic, hierarchical;
     lossless.Soi().Dht(0, 0, annex_k::kDcLuminance).Sof(0xC3, 8, 8, {{1, 1, 1, 0}}).Sos({{1, 0, 0}}, 1, 0, 0, 0);
     lossless.Raw({0x12, 0x34}).Eoi();
     arithmetic.Soi().DqtAnnexK(75).Sof(0xC9, 8, 8, {{1, 1, 1, 0}}).Segment(0xCC, {0x00, 0x10}).Sos({{1, 0, 0}});
     arithmetic.Raw({0x12, 0x34}).Eoi();
+    hierarchical.Soi().DqtAnnexK(75).Sof(0xCD, 8, 8, {{1, 1, 1, 0}}).Segment(0xCC, {0x00, 0x10}).Sos({{1, 0, 0}});
+    hierarchical.Raw({0x12, 0x34}).Eoi();
     struct Case {
         const char* name;
         Bytes bytes;
@@ -120,7 +122,8 @@ TEST_F(DecodeTest, IntegrityWording) {
         {"cut.jpg", Bytes(progressive.begin(), progressive.begin() + 900), "11:Corrupted (90% read)"},
         {"restart-damage.jpg", damaged.Data(), "11:Corrupted (88% read)"},
         {"lossless.jpg", lossless.Data(), "11:Unsupported yet"},
-        {"arithmetic.jpg", arithmetic.Data(), "11:Unsupported yet"},
+        {"arithmetic.jpg", arithmetic.Data(), "11:OK"},
+        {"hierarchical.jpg", hierarchical.Data(), "11:Unsupported yet"},
         {"eoi-first.jpg", {0xFF, 0xD8, 0xFF, 0xD9, 0x00}, "11:Corrupted (0% read)"},
     };
     for (const Case& c : cases) EXPECT_EQ(Value(dir.Write(c.name, c.bytes), fIntegrity), c.integrity) << c.name;

@@ -54,6 +54,27 @@ std::vector<Bytes> RunsOf(const Bytes& file) {
     return parser.Runs;
 }
 
+// Arithmetic-coded frames (0xC9 sequential with restart intervals, 0xCA progressive): any
+// bytes are decisions of the coder (zeros from a marker on), so a few bytes of a fixed
+// pattern stand for the data of each scan and interval.
+Bytes ArithmeticImage(bool progressive) {
+    Bytes data;
+    for (int i = 0; i < 4; ++i) data.push_back(static_cast<std::uint8_t>((i * 37 + 11) % 251));
+    JpegBuilder b;
+    b.Soi().DqtAnnexK(75).Sof(progressive ? 0xCA : 0xC9, 32, 16, {{1, 2, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}});
+    b.Segment(0xCC, {0x00, 0x21, 0x10, 0x05});  // DC table 0: L 1, U 2; AC table 0: Kx 5
+    if (!progressive) {
+        b.Dri(1).Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
+        for (std::uint8_t rst = 0xD0; rst < 0xD3; ++rst) b.Raw(data).Raw({0xFF, rst});
+        return b.Raw(data).Eoi().Data();
+    }
+    b.Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, 0, 0, 0, 1).Raw(data);
+    b.Sos({{1, 0, 0}}, 1, 63, 0, 1).Raw(data);
+    b.Sos({{1, 0, 0}}, 1, 63, 1, 0).Raw(data);
+    b.Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, 0, 0, 1, 0).Raw(data);
+    return b.Eoi().Data();
+}
+
 Bytes ExifThumbnailImage() {
     const Bytes thumbnail = BaselineImage(40, 30);
     tiff_fixture::TiffBuilder t(false);
@@ -111,6 +132,8 @@ int main(int argc, char** argv) {
         {"baseline-grey", BaselineImage(33, 17, 1)},
         {"progressive", ProgressiveImage(100, 60, 3, 4)},
         {"progressive-grey", ProgressiveImage(40, 30, 1, 0)},
+        {"arithmetic-sequential", ArithmeticImage(false)},
+        {"arithmetic-progressive", ArithmeticImage(true)},
         {"exif-thumbnail", ExifThumbnailImage()},
         {"icc", hostile::JpegWithIcc(SoundProfile())},
         {"end-of-band", hostile::EndOfBandFrame(2048, 2048, 1, 3)},

@@ -9,7 +9,9 @@
 #   corpus.tsv          the same for every JPEG of the corpus (path relative to the corpus)
 #   decode/*.jpg        more streams for the decoder: a larger picture, baseline and
 #                       progressive, restart intervals of rows and of blocks, 4:4:4, grey,
-#                       16-bit tables, transcoded by jpegtran
+#                       16-bit tables, transcoded by jpegtran; arithmetic-coded copies
+#                       (jpegtran -arithmetic: sequential, progressive, restart intervals,
+#                       grey, 4:2:0)
 #   scans/*.jpg         restart intervals of one block in files of several scans: one scan
 #                       per component (a -scans script), and progressive
 #   damage/, damage.tsv, corpus_decode.tsv
@@ -68,6 +70,11 @@ if has cjpeg; then
     jpegtran -progressive "$d/picture.jpg" > "$d/picture-transcoded-progressive.jpg"
     jpegtran -progressive -restart 2 "$d/picture.jpg" > "$d/picture-transcoded-restart.jpg"
     jpegtran -arithmetic "$d/picture.jpg" > "$d/picture-arithmetic.jpg"
+    jpegtran -arithmetic -progressive "$d/picture.jpg" > "$d/picture-arithmetic-progressive.jpg"
+    jpegtran -arithmetic -restart 2B "$d/picture.jpg" > "$d/picture-arithmetic-restart.jpg"
+    jpegtran -arithmetic -progressive -restart 3B "$d/picture-progressive.jpg" > "$d/picture-arithmetic-progressive-restart.jpg"
+    jpegtran -arithmetic "$d/picture-gray-progressive.jpg" > "$d/picture-arithmetic-gray.jpg"
+    cjpeg -quality 90 -sample 2x2 "$picture" | jpegtran -arithmetic -progressive > "$d/picture-arithmetic-420-progressive.jpg"
   fi
   printf '0;\n1;\n2;\n' > "$out/scans/one-per-component.txt"
   cjpeg -scans "$out/scans/one-per-component.txt" -restart 1B "$image" > "$out/scans/component-scans-restart.jpg"

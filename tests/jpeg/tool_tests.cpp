@@ -28,8 +28,9 @@ const std::string kYccIds("\x01\x02\x03", 3);
 TEST(ToolFiles, EveryProcess) {
     SKIP_WITHOUT_TOOL("cjpeg");
     // jpegtran -arithmetic writes a DAC segment (T.81 B.2.4.3) after the frame header, which
-    // the walk accepts there: the scan header is reached and the scan is unsupported. The
-    // quality is estimated for Huffman-coded DCT frames only.
+    // the walk accepts there (and before each scan of a progressive frame): the scans are
+    // decoded like Huffman-coded ones. The quality is estimated for Huffman-coded DCT frames
+    // only.
     const ProcessCase cases[] = {
         {"baseline.jpg", 0xC0, kYccIds, cmYCbCr, "JFIF", 0, 75, prOk, prOk},
         {"gray.jpg", 0xC0, "\x01", cmGray, "JFIF", 0, 75, prOk, prOk},
@@ -38,8 +39,8 @@ TEST(ToolFiles, EveryProcess) {
         {"restart.jpg", 0xC0, kYccIds, cmYCbCr, "JFIF", 2, 75, prOk, prOk},
         {"rgb.jpg", 0xC0, "RGB", cmRGB, "Adobe", 0, 75, prOk, prOk},
         {"sample444.jpg", 0xC0, kYccIds, cmYCbCr, "JFIF", 0, 75, prOk, prOk},
-        {"arithmetic.jpg", 0xC9, kYccIds, cmYCbCr, "JFIF", 0, 0, prOk, prUnsupported},
-        {"arithmetic-progressive.jpg", 0xCA, kYccIds, cmYCbCr, "JFIF", 0, 0, prOk, prUnsupported},
+        {"arithmetic.jpg", 0xC9, kYccIds, cmYCbCr, "JFIF", 0, 0, prOk, prOk},
+        {"arithmetic-progressive.jpg", 0xCA, kYccIds, cmYCbCr, "JFIF", 0, 0, prOk, prOk},
     };
     std::map<std::string, std::vector<std::string>> exiftool;
     for (const auto& row : ReadTsv(ToolDir() / "process.tsv"))
