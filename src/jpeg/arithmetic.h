@@ -10,12 +10,15 @@
 //   63, or past Se in a progressive scan);
 // - a magnitude category beyond 15 for an AC coefficient, or a DC difference beyond what
 //   the sample precision allows (categories up to P + 3, T.81 F.1.2.1 and Table F.1);
-// - data ending inside an MCU (the stream ends while the coder still needs bytes).
+// - data ending inside an MCU (the stream ends while the coder still needs bytes);
+// - data left over: the encoder writes no byte its decisions do not need, so data bytes
+//   between the coder's last decision of a scan or interval and the next marker mean the
+//   decisions went astray (djpeg reports them as extraneous bytes).
 // A marker where data is due is not damage by itself: the coder reads past the last byte
 // the encoder wrote (which drops trailing zero bytes), and T.81 D.2.6 has it decode zeros
 // from a marker on. So a marker shows damage only where the scan's structure puts it
 // wrong: a restart marker out of sequence, or a marker other than RSTn at the end of a
-// restart interval.
+// restart interval. Data cut short and closed by EOI decodes to the scan's end.
 #pragma once
 
 #include <array>
