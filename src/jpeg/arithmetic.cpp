@@ -155,6 +155,26 @@ std::uint8_t TkestArithmeticDecoder::TakeMarker() {
     return m;
 }
 
+// T.81 F.2.4.3.1: Sz = |V| - 1 has its leading bit at ALeading or above. The decisions at
+// bins AX, AX + 1, ... double it while they say so, then the bits below it are read at the
+// bins kMagnitudeBits further on. False where the leading bit would pass bit 14.
+bool TkestArithmeticDecoder::Magnitude(std::span<std::uint8_t> AStats, std::size_t AX, std::uint32_t ALeading,
+                                       std::uint32_t& AMagnitude) {
+    std::uint32_t m = ALeading;
+    std::size_t st = AX;
+    while (Decode(AStats[st])) {
+        m <<= 1;
+        if (m == 0x8000) return false;
+        ++st;
+    }
+    std::uint32_t sz = m;
+    st += kMagnitudeBits;
+    while (m >>= 1)
+        if (Decode(AStats[st])) sz |= m;
+    AMagnitude = sz + 1;
+    return true;
+}
+
 // T.81 F.2.4.1 (Decode_DC_DIFF) with the conditioning of F.1.4.4.1.2.
 int TkestArithmeticDecoder::DcDifference(int AComponent, int ATable, const TkestConditioning& AConditioning,
                                          int APrecision) {
@@ -167,22 +187,8 @@ int TkestArithmeticDecoder::DcDifference(int AComponent, int ATable, const Tkest
     }
     const int negative = Decode(s[st + 1]);
     st += 2 + static_cast<std::size_t>(negative);
-    // Sz = |V| - 1: its leading bit m, then the bits below it (T.81 F.2.4.3.1).
-    std::uint32_t m = 0;
-    if (Decode(s[st])) {
-        m = 1;
-        st = kDcX1;
-        while (Decode(s[st])) {
-            m <<= 1;
-            if (m == 0x8000) return prCorrupt;
-            ++st;
-        }
-    }
-    std::uint32_t sz = m;
-    st += kMagnitudeBits;
-    while (m >>= 1)
-        if (Decode(s[st])) sz |= m;
-    const std::uint32_t magnitude = sz + 1;
+    std::uint32_t magnitude = 1;
+    if (Decode(s[st]) && !Magnitude(s, kDcX1, 1, magnitude)) return prCorrupt;
     const int limitBits = APrecision + 3 < 16 ? APrecision + 3 : 16;
     if (magnitude >= std::uint32_t{1} << limitBits) return prCorrupt;
     // The class of this difference conditions the next one: zero up to 2^(L-1), small up to
@@ -206,25 +212,12 @@ int TkestArithmeticDecoder::AcBand(int ATable, int AKx, int ASs, int ASe, int AA
             st += 3;
         }
         FixedBit();  // the sign
-        std::uint32_t m = 0;
+        std::uint32_t magnitude = 1;
         st += 2;
         if (Decode(s[st])) {
-            m = 1;
-            if (Decode(s[st])) {
-                m = 2;
-                st = k <= AKx ? kAcLowX2 : kAcHighX2;
-                while (Decode(s[st])) {
-                    m <<= 1;
-                    if (m == 0x8000) return prCorrupt;
-                    ++st;
-                }
-            }
+            magnitude = 2;
+            if (Decode(s[st]) && !Magnitude(s, k <= AKx ? kAcLowX2 : kAcHighX2, 2, magnitude)) return prCorrupt;
         }
-        std::uint32_t sz = m;
-        st += kMagnitudeBits;
-        while (m >>= 1)
-            if (Decode(s[st])) sz |= m;
-        const std::uint32_t magnitude = sz + 1;
         if (magnitude >= 0x8000) return prCorrupt;  // category 16
         if (AMask) {
             // The value as stored in 16 bits, shifted by Al; with Al up to 13 it can come out

@@ -24,6 +24,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // The conditioning of one statistics table (T.81 B.2.4.3, F.1.4.4): the bounds L and U of
 // the DC difference classes and the AC band split Kx, defaults where no DAC gives them.
@@ -69,6 +70,7 @@ public:
 
 private:
     int Decode(std::uint8_t& AState);
+    bool Magnitude(std::span<std::uint8_t> AStats, std::size_t AX, std::uint32_t ALeading, std::uint32_t& AMagnitude);
     void Renormalise();
     void ByteIn();
 

@@ -1,8 +1,9 @@
 // The entropy-coded data of Huffman-coded DCT scans (T.81 F.2 sequential, G.2 progressive),
 // decoded far enough to check its structure: every code, magnitude field, run and restart
 // marker. Arithmetic-coded scans (arithmetic.h) share the MCU grid, the counters and the
-// restart handling; only their bytes go to the QM-coder instead of the bit window. Nothing is dequantized or transformed; progressive frames keep, per block, which
-// AC coefficients are non-zero (coefficients.h), which is all that later scans depend on.
+// restart handling; only their bytes go to the QM-coder instead of the bit window. Nothing
+// is dequantized or transformed; progressive frames keep, per block, which AC coefficients
+// are non-zero (coefficients.h), which is all that later scans depend on.
 //
 // How bits are fetched. The results (the result code, Position, the unit counters,
 // RestartDamage) are those of a reader that takes one byte from the stream at the moment the

@@ -120,6 +120,26 @@ std::size_t DecodeUtf8(std::string_view bytes, char32_t& code) {
     return length;
 }
 
+// The UTF-16 of `text`: its well-formed UTF-8 sequences decoded, every other byte turned
+// into one unit by `stray`.
+template <typename Stray>
+std::u16string Utf8ToWide(std::string_view text, Stray stray) {
+    std::u16string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        char32_t code = 0;
+        const std::size_t length = DecodeUtf8(text, code);
+        if (length == 0) {
+            out.push_back(stray(static_cast<std::uint8_t>(text[0])));
+            text.remove_prefix(1);
+            continue;
+        }
+        AppendUtf16(out, code);
+        text.remove_prefix(length);
+    }
+    return out;
+}
+
 }  // namespace
 
 // --- File ------------------------------------------------------------------------------
@@ -233,20 +253,7 @@ std::string WideToAnsi(std::u16string_view text) {
 }
 
 std::u16string AnsiToWide(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    while (!text.empty()) {
-        char32_t code = 0;
-        const std::size_t length = DecodeUtf8(text, code);
-        if (length == 0) {
-            out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<std::uint8_t>(text[0])));
-            text.remove_prefix(1);
-            continue;
-        }
-        AppendUtf16(out, code);
-        text.remove_prefix(length);
-    }
-    return out;
+    return Utf8ToWide(text, [](std::uint8_t byte) { return static_cast<char16_t>(kEscapeBase + byte); });
 }
 
 std::size_t AnsiPrefixLength(std::string_view text, std::size_t maxBytes) {
@@ -262,22 +269,7 @@ std::size_t AnsiPrefixLength(std::string_view text, std::size_t maxBytes) {
     return length;
 }
 
-std::u16string FileTextToWide(std::string_view bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
-    while (!bytes.empty()) {
-        char32_t code = 0;
-        const std::size_t length = DecodeUtf8(bytes, code);
-        if (length == 0) {
-            out.push_back(Windows1252(static_cast<std::uint8_t>(bytes[0])));
-            bytes.remove_prefix(1);
-            continue;
-        }
-        AppendUtf16(out, code);
-        bytes.remove_prefix(length);
-    }
-    return out;
-}
+std::u16string FileTextToWide(std::string_view bytes) { return Utf8ToWide(bytes, Windows1252); }
 
 std::string FileTextToAnsi(std::string_view bytes) { return WideToAnsi(FileTextToWide(bytes)); }
 
